@@ -1,0 +1,326 @@
+// VLAgtClient.h - public interface of VLAgtClient.dll, the agent's client-side login module.
+//
+// Callers include this header and link VLAgtClient.lib (the import library); the module itself is
+// built with VLAGTCLIENT_BUILD defined, which turns the imports into exports.
+//
+// Every record below crosses the wire or a process boundary and is byte-exact: packed, no padding,
+// integers little-endian 32-bit, character fields zero-filled and not necessarily terminated.
+// Sizes and field offsets are checked at compile time.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(VLAGTCLIENT_BUILD)
+#define VLAGTCLIENT_API __declspec(dllexport)
+#else
+#define VLAGTCLIENT_API __declspec(dllimport)
+#endif
+
+// Request types understood by CDRMLogin::Communicate.
+enum
+{
+    SIG_REQ_LOGIN = 2,
+    SIG_REQ_TAKEOUT = 3,
+    SIG_REQ_TAKEOUT_REF = 4,
+    SIG_REQ_TAKEOUT_EDIT = 5,
+    SIG_REQ_TAKEOUT_DEL = 6,
+    SIG_REQ_ACL = 7,
+    SIG_REQ_LEVEL = 8,
+    SIG_REQ_PING = 10,
+    SIG_REQ_WEB_LOGIN = 11
+};
+
+// Take-out states (session and policy file use the same codes).
+enum
+{
+    STATUS_TAKEOUT_REQUESTED = 0,
+    STATUS_TAKEOUT_APPROVAL = 1,
+    STATUS_TAKEOUT_NONE = 2
+};
+
+// Every signal tag is 11 ASCII characters without terminator.
+#define VLAGT_SIGNAL_LEN 11
+
+#pragma pack(push, 1)
+
+// The session's policy record; kept in memory only. Each text array is one byte wider than the
+// longest value copied into it, so it stays terminated.
+struct CCF_INFO
+{
+    char szUserID[21];
+    char szCompanyID[21];
+    char szGroupID[51];
+    char szPositionID[21];
+    char szSuperKey[17];
+    uint8_t bTakeOut;
+    char szTakeOutStart[9];
+    char szTakeOutEnd[9];
+    uint8_t nOfflinePolicy;
+    uint8_t nOnlineControl;
+    uint8_t bControlCount;
+    uint8_t nDocExchangePolicy;
+    uint8_t nSpare;
+    char szDKMS[51];
+    char szDTSS[51];
+    char szDLS[51];
+    uint8_t abAppFlags[10]; // DOC, XLS, PPT, HWP, GUL, TXT, PDF, DWG, KODAK, MSPAINT
+};
+
+// The shared login record in the named section "DRMAgentLoginInfo": 28 bytes.
+struct LOGIN_SHARED_INFO
+{
+    char szUserID[20]; // empty (first byte zero) when nobody is logged in
+    int32_t nOnline;   // non-zero when the last online check succeeded
+    uint8_t abReserved[4];
+};
+
+// Take-out request and reference reply: 373 bytes.
+struct TAKEOUT_INFO
+{
+    char szSignal[11];
+    uint8_t abReserved1[20];
+    char szText[256];
+    char szStartDate[8];
+    char szEndDate[8];
+    uint8_t abReserved2[66];
+    int32_t nStatus;
+};
+
+// Take-out reference and delete request, and the reply to request, edit and delete: 85 bytes.
+struct TAKEOUT_MSG
+{
+    char szSignal[11];
+    uint8_t abReserved[20];
+    char szTakeOutKey[50];
+    int32_t nStatus;
+};
+
+// The login request record: 61 bytes.
+struct LOGIN_REQ
+{
+    char szSignal[11];
+    char szUserID[20];
+    char szUserPW[20];
+    char szSiteCode[6];
+    uint8_t abReserved[4];
+};
+
+// The fixed body of the login reply: 304 bytes, followed on the wire by the application list.
+struct LOGIN_INFO
+{
+    char szSignal[11];
+    uint8_t abReserved1[4];
+    char szGroupID[50];
+    char szPositionID[20];
+    char szCompanyID[20];
+    char szSuperKey[16];
+    uint8_t nOfflinePolicy;
+    uint8_t nOnlineControl;
+    uint8_t nDocExchangePolicy;
+    uint8_t nSpare;       // copied into CCF_INFO, used nowhere
+    uint8_t nReserved2;
+    uint8_t nCountControl;
+    uint8_t nReserved3;
+    uint8_t nTimeSync;
+    uint8_t nProtectRemoteTool;
+    char szDKMS[50];
+    char szDTSS[50];
+    char szDLS[50];
+    uint8_t abAppFlags[10]; // DOC, XLS, PPT, HWP, GUL, TXT, PDF, DWG, KODAK, MSPAINT
+    char szAppInfoLen[14];  // decimal length of the application list, zero-filled
+};
+
+// ACL data: opaque to the module, handed to callers unchanged. 42 bytes.
+struct ACL_INFO
+{
+    uint8_t abData[42];
+};
+
+// The ACL request record: 35 bytes.
+struct ACL_REQ
+{
+    char szSignal[11];
+    char szUserID[20];
+    int32_t nDocLevel;
+};
+
+// The ACL reply record: 53 bytes.
+struct ACL_REPLY
+{
+    char szSignal[11];
+    ACL_INFO AclInfo;
+};
+
+// One entry of the document-level list: 24 bytes.
+struct DOC_LEVEL
+{
+    int32_t nLevel;
+    char szName[20];
+};
+
+// The document-level list: 241 bytes, at most 10 entries.
+struct DOC_LEVEL_LIST
+{
+    uint8_t nCount;
+    DOC_LEVEL aLevels[10];
+};
+
+// The level-list reply record: 252 bytes.
+struct DOC_LEVEL_REPLY
+{
+    char szSignal[11];
+    DOC_LEVEL_LIST LevelList;
+};
+
+#pragma pack(pop)
+
+#define VLAGT_ASSERT_FIELD(rec, field, off) \
+    static_assert(offsetof(rec, field) == (off), #rec "." #field " must sit at offset " #off)
+
+static_assert(sizeof(CCF_INFO) == 318, "CCF_INFO is 318 bytes");
+VLAGT_ASSERT_FIELD(CCF_INFO, szUserID, 0);
+VLAGT_ASSERT_FIELD(CCF_INFO, szCompanyID, 21);
+VLAGT_ASSERT_FIELD(CCF_INFO, szGroupID, 42);
+VLAGT_ASSERT_FIELD(CCF_INFO, szPositionID, 93);
+VLAGT_ASSERT_FIELD(CCF_INFO, szSuperKey, 114);
+VLAGT_ASSERT_FIELD(CCF_INFO, bTakeOut, 131);
+VLAGT_ASSERT_FIELD(CCF_INFO, szTakeOutStart, 132);
+VLAGT_ASSERT_FIELD(CCF_INFO, szTakeOutEnd, 141);
+VLAGT_ASSERT_FIELD(CCF_INFO, nOfflinePolicy, 150);
+VLAGT_ASSERT_FIELD(CCF_INFO, nOnlineControl, 151);
+VLAGT_ASSERT_FIELD(CCF_INFO, bControlCount, 152);
+VLAGT_ASSERT_FIELD(CCF_INFO, nDocExchangePolicy, 153);
+VLAGT_ASSERT_FIELD(CCF_INFO, nSpare, 154);
+VLAGT_ASSERT_FIELD(CCF_INFO, szDKMS, 155);
+VLAGT_ASSERT_FIELD(CCF_INFO, szDTSS, 206);
+VLAGT_ASSERT_FIELD(CCF_INFO, szDLS, 257);
+VLAGT_ASSERT_FIELD(CCF_INFO, abAppFlags, 308);
+
+static_assert(sizeof(LOGIN_SHARED_INFO) == 28, "LOGIN_SHARED_INFO is 28 bytes");
+VLAGT_ASSERT_FIELD(LOGIN_SHARED_INFO, szUserID, 0);
+VLAGT_ASSERT_FIELD(LOGIN_SHARED_INFO, nOnline, 20);
+VLAGT_ASSERT_FIELD(LOGIN_SHARED_INFO, abReserved, 24);
+
+static_assert(sizeof(TAKEOUT_INFO) == 373, "TAKEOUT_INFO is 373 bytes");
+VLAGT_ASSERT_FIELD(TAKEOUT_INFO, szSignal, 0);
+VLAGT_ASSERT_FIELD(TAKEOUT_INFO, abReserved1, 11);
+VLAGT_ASSERT_FIELD(TAKEOUT_INFO, szText, 31);
+VLAGT_ASSERT_FIELD(TAKEOUT_INFO, szStartDate, 287);
+VLAGT_ASSERT_FIELD(TAKEOUT_INFO, szEndDate, 295);
+VLAGT_ASSERT_FIELD(TAKEOUT_INFO, abReserved2, 303);
+VLAGT_ASSERT_FIELD(TAKEOUT_INFO, nStatus, 369);
+
+static_assert(sizeof(TAKEOUT_MSG) == 85, "TAKEOUT_MSG is 85 bytes");
+VLAGT_ASSERT_FIELD(TAKEOUT_MSG, szSignal, 0);
+VLAGT_ASSERT_FIELD(TAKEOUT_MSG, abReserved, 11);
+VLAGT_ASSERT_FIELD(TAKEOUT_MSG, szTakeOutKey, 31);
+VLAGT_ASSERT_FIELD(TAKEOUT_MSG, nStatus, 81);
+
+static_assert(sizeof(LOGIN_REQ) == 61, "LOGIN_REQ is 61 bytes");
+VLAGT_ASSERT_FIELD(LOGIN_REQ, szSignal, 0);
+VLAGT_ASSERT_FIELD(LOGIN_REQ, szUserID, 11);
+VLAGT_ASSERT_FIELD(LOGIN_REQ, szUserPW, 31);
+VLAGT_ASSERT_FIELD(LOGIN_REQ, szSiteCode, 51);
+VLAGT_ASSERT_FIELD(LOGIN_REQ, abReserved, 57);
+
+static_assert(sizeof(LOGIN_INFO) == 304, "LOGIN_INFO is 304 bytes");
+VLAGT_ASSERT_FIELD(LOGIN_INFO, szSignal, 0);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, abReserved1, 11);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, szGroupID, 15);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, szPositionID, 65);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, szCompanyID, 85);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, szSuperKey, 105);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, nOfflinePolicy, 121);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, nOnlineControl, 122);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, nDocExchangePolicy, 123);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, nSpare, 124);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, nReserved2, 125);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, nCountControl, 126);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, nReserved3, 127);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, nTimeSync, 128);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, nProtectRemoteTool, 129);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, szDKMS, 130);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, szDTSS, 180);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, szDLS, 230);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, abAppFlags, 280);
+VLAGT_ASSERT_FIELD(LOGIN_INFO, szAppInfoLen, 290);
+
+static_assert(sizeof(ACL_INFO) == 42, "ACL_INFO is 42 bytes");
+VLAGT_ASSERT_FIELD(ACL_INFO, abData, 0);
+
+static_assert(sizeof(ACL_REQ) == 35, "ACL_REQ is 35 bytes");
+VLAGT_ASSERT_FIELD(ACL_REQ, szSignal, 0);
+VLAGT_ASSERT_FIELD(ACL_REQ, szUserID, 11);
+VLAGT_ASSERT_FIELD(ACL_REQ, nDocLevel, 31);
+
+static_assert(sizeof(ACL_REPLY) == 53, "ACL_REPLY is 53 bytes");
+VLAGT_ASSERT_FIELD(ACL_REPLY, szSignal, 0);
+VLAGT_ASSERT_FIELD(ACL_REPLY, AclInfo, 11);
+
+static_assert(sizeof(DOC_LEVEL) == 24, "DOC_LEVEL is 24 bytes");
+VLAGT_ASSERT_FIELD(DOC_LEVEL, nLevel, 0);
+VLAGT_ASSERT_FIELD(DOC_LEVEL, szName, 4);
+
+static_assert(sizeof(DOC_LEVEL_LIST) == 241, "DOC_LEVEL_LIST is 241 bytes");
+VLAGT_ASSERT_FIELD(DOC_LEVEL_LIST, nCount, 0);
+VLAGT_ASSERT_FIELD(DOC_LEVEL_LIST, aLevels, 1);
+
+static_assert(sizeof(DOC_LEVEL_REPLY) == 252, "DOC_LEVEL_REPLY is 252 bytes");
+VLAGT_ASSERT_FIELD(DOC_LEVEL_REPLY, szSignal, 0);
+VLAGT_ASSERT_FIELD(DOC_LEVEL_REPLY, LevelList, 11);
+
+#undef VLAGT_ASSERT_FIELD
+
+// One login session with the policy server. All members are public: callers read the records the
+// server filled (m_LoginInfo, m_AclInfo, m_nTakeOutStatus and the rest).
+//
+// Results: 1 success, 0 failure, unless a method says otherwise.
+class VLAGTCLIENT_API CDRMLogin
+{
+public:
+    CDRMLogin();
+    CDRMLogin(const CDRMLogin& other);
+    CDRMLogin& operator=(const CDRMLogin& other);
+    // Releases m_pAppInfo only; the shared record, its view and its handle are left alone.
+    virtual ~CDRMLogin();
+
+    // Creates or opens the shared record "DRMAgentLoginInfo" and maps it: 1 success, 0 failure.
+    int CreateSharedMemForLoginInfo();
+    // Empties the shared user ID, unmaps the view and closes the section handle. Always 1.
+    int DeleteSharedMemForLoginInfo();
+    // Empties the shared user ID and drops the view pointer; the handle stays held. Always 1.
+    int CrearSharedMemForLoginInfo();
+    // 1 when this session's view of the shared record names a user, else 0.
+    int CheckLogin();
+
+    // Stores the server URL (at most 259 characters).
+    void SetServerIP(char* url);
+    // Reads the server URL from the registry: 1 when one was found, else 0 (URL kept).
+    int GetServerIP();
+    // Stores the credentials (user ID at most 50 characters, password at most 19).
+    void SetUserInfo(char* userID, char* password);
+    void SetUserID(char* userID);
+    // Take the caller's record only when a user ID is set.
+    void SetTakeOutInfo(TAKEOUT_INFO* info);
+    void SetTakeOutMsg(TAKEOUT_MSG* msg);
+
+public:
+    uint8_t m_nTakeOutStatus;
+    CCF_INFO m_CCFInfo;
+    LOGIN_INFO m_LoginInfo;
+    ACL_INFO m_AclInfo;
+    DOC_LEVEL_LIST m_DocLevelList;
+    TAKEOUT_MSG m_TakeOutReply;
+    TAKEOUT_INFO m_TakeOutRefInfo;
+    int32_t m_nDocLevel;
+    LOGIN_SHARED_INFO* m_pSharedInfo;
+    void* m_hSharedLoginInfo; // a HANDLE; void* keeps <windows.h> out of callers' include order
+    LOGIN_REQ m_LoginReq;
+    TAKEOUT_INFO m_TakeOutInfo;
+    TAKEOUT_MSG m_TakeOutMsg;
+    char* m_pAppInfo;
+    char m_szUserID[51];
+    char m_szUserPW[20];
+    char m_szServerURL[260];
+};
