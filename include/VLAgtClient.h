@@ -305,6 +305,22 @@ public:
     void SetTakeOutInfo(TAKEOUT_INFO* info);
     void SetTakeOutMsg(TAKEOUT_MSG* msg);
 
+    // The user's client control file (CCF), written and read through the policy library.
+    // Gathers the policy values of the login reply (and the approved take-out) into m_CCFInfo.
+    // Always 1.
+    int FillCCFInfo();
+    // Writes m_CCFInfo, the application list and the fixed program lists into the CCF. Always 1.
+    int CreateCCF();
+    // Records the take-out state; a null date leaves the stored date as it was.
+    void SetTakeOutCCF(int nStatus, char* pszStartDate, char* pszEndDate);
+    // The take-out state the CCF holds (2, no take-out, for an empty CCF).
+    int GetTakeOutCCF();
+    // Copies the CCF's user ID into the caller's buffer, which must hold 21 bytes: at most 20
+    // characters and the terminator are written.
+    void GetUserID(char* pszUserID);
+    // Refills m_CCFInfo from the CCF; values longer than their field are cut to its width.
+    void TestCCF();
+
 public:
     uint8_t m_nTakeOutStatus;
     CCF_INFO m_CCFInfo;

@@ -1,0 +1,297 @@
+#include "CcfFile.h"
+
+#include "common/UniqueHandle.h"
+
+#include <shlobj.h>
+
+#include <array>
+#include <vector>
+
+namespace corvane {
+
+namespace {
+
+constexpr char kHeaderLine[] = "CORVANE-CCF 1\r\n";
+constexpr char kCheckPrefix[] = "CRC32=";
+constexpr char kLineEnd[] = "\r\n";
+constexpr wchar_t kProfileTail[] = L"\\Velmora\\Tessaline\\Client.ccf";
+constexpr wchar_t kMutexPrefix[] = L"Corvane.CCF.";
+// How long a write waits for another writer; past it the write goes ahead unlocked (the replace is
+// still atomic, so the file stays whole).
+constexpr DWORD kLockWaitMs = 10000;
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+bool IsPlain(unsigned char c)
+{
+    return c > 0x20 && c < 0x7F && c != '%' && c != '=';
+}
+
+void AppendEscaped(std::string& out, const std::string& bytes)
+{
+    for (const char ch : bytes) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (IsPlain(c)) {
+            out += ch;
+        } else {
+            out += '%';
+            out += kHexDigits[c >> 4];
+            out += kHexDigits[c & 0x0F];
+        }
+    }
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Undoes AppendEscaped; false for anything AppendEscaped cannot have produced.
+bool Unescape(const char* begin, const char* end, std::string& out)
+{
+    out.clear();
+    for (const char* p = begin; p < end; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c == '%') {
+            if (end - p < 3)
+                return false;
+            const int high = HexValue(p[1]), low = HexValue(p[2]);
+            if (high < 0 || low < 0)
+                return false;
+            out += static_cast<char>((high << 4) | low);
+            p += 2;
+        } else if (IsPlain(c)) {
+            out += static_cast<char>(c);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string CheckLine(uint32_t crc)
+{
+    std::string line = kCheckPrefix;
+    for (int shift = 28; shift >= 0; shift -= 4)
+        line += kHexDigits[(crc >> shift) & 0x0F];
+    return line + kLineEnd;
+}
+
+// Creates every missing folder above the file at `path`.
+void EnsureFolder(const std::wstring& path)
+{
+    for (size_t i = 1; i < path.size(); ++i) {
+        if ((path[i] == L'\\' || path[i] == L'/') && path[i - 1] != L':' && path[i - 1] != L'\\')
+            CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
+    }
+}
+
+bool WriteWhole(HANDLE file, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        DWORD written = 0;
+        if (!WriteFile(file, text.data() + done, static_cast<DWORD>(text.size() - done), &written, nullptr) ||
+            written == 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
+// Writes `text` to a temporary file beside `path` and moves it over `path`.
+bool WriteReplacing(const std::wstring& path, const std::string& text)
+{
+    EnsureFolder(path);
+    const std::wstring temp = path + L"." + std::to_wstring(GetCurrentProcessId()) + L"." +
+                              std::to_wstring(GetCurrentThreadId()) + L".tmp";
+    {
+        vlagt::UniqueFileHandle file(
+            CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
+            return false;
+        if (!WriteWhole(file.Get(), text) || !FlushFileBuffers(file.Get())) {
+            file.Reset();
+            DeleteFileW(temp.c_str());
+            return false;
+        }
+    }
+    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Holds the file's mutex for its lifetime, when it could be had.
+class FileLock
+{
+public:
+    explicit FileLock(const std::wstring& path) : m_mutex(CreateMutexW(nullptr, FALSE, MutexName(path).c_str()))
+    {
+        if (!m_mutex)
+            return;
+        const DWORD wait = WaitForSingleObject(m_mutex.Get(), kLockWaitMs);
+        // An abandoned mutex is ours now; the file it guarded is whole, since every write replaces it.
+        m_owned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    }
+    ~FileLock()
+    {
+        if (m_owned)
+            ReleaseMutex(m_mutex.Get());
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    vlagt::UniqueKernelHandle m_mutex;
+    bool m_owned = false;
+};
+
+} // namespace
+
+uint32_t Crc32(const void* data, size_t length)
+{
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> entries{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            entries[n] = c;
+        }
+        return entries;
+    }();
+    uint32_t crc = 0xFFFFFFFFu;
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < length; ++i)
+        crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+std::string Serialize(const CcfValues& values)
+{
+    std::string text = kHeaderLine;
+    for (const auto& entry : values) {
+        AppendEscaped(text, entry.first);
+        text += '=';
+        AppendEscaped(text, entry.second);
+        text += kLineEnd;
+    }
+    return text + CheckLine(Crc32(text.data(), text.size()));
+}
+
+bool Parse(const std::string& text, CcfValues& values)
+{
+    values.clear();
+    const size_t headerLength = sizeof(kHeaderLine) - 1;
+    if (text.size() > kMaxFileSize || text.compare(0, headerLength, kHeaderLine) != 0)
+        return false;
+    // The last line is the check line; it covers every byte before it.
+    if (text.size() < headerLength + 2 || text.compare(text.size() - 2, 2, kLineEnd) != 0)
+        return false;
+    const size_t lastLineEnd = text.size() - 2;
+    const size_t previousEnd = text.rfind(kLineEnd, lastLineEnd - 1);
+    if (previousEnd == std::string::npos || previousEnd + 2 < headerLength)
+        return false;
+    const size_t checkStart = previousEnd + 2;
+    if (text.compare(checkStart, std::string::npos, CheckLine(Crc32(text.data(), checkStart))) != 0)
+        return false;
+
+    CcfValues parsed;
+    size_t lineStart = headerLength;
+    while (lineStart < checkStart) {
+        const size_t lineEnd = text.find(kLineEnd, lineStart);
+        const size_t equals = text.find('=', lineStart);
+        if (lineEnd == std::string::npos || equals == std::string::npos || equals >= lineEnd || equals == lineStart)
+            return false;
+        std::string name, value;
+        if (!Unescape(&text[lineStart], &text[equals], name) ||
+            !Unescape(text.data() + equals + 1, text.data() + lineEnd, value))
+            return false;
+        if (!parsed.emplace(std::move(name), std::move(value)).second)
+            return false;
+        lineStart = lineEnd + 2;
+    }
+    values.swap(parsed);
+    return true;
+}
+
+std::wstring CcfPath()
+{
+    const DWORD needed = GetEnvironmentVariableW(kPathVariable, nullptr, 0);
+    if (needed > 1) {
+        std::vector<wchar_t> buffer(needed);
+        const DWORD length = GetEnvironmentVariableW(kPathVariable, buffer.data(), needed);
+        if (length > 0 && length < needed)
+            return std::wstring(buffer.data(), length);
+    }
+    wchar_t folder[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) ||
+        folder[0] == L'\0')
+        return std::wstring();
+    return std::wstring(folder) + kProfileTail;
+}
+
+std::wstring MutexName(const std::wstring& path)
+{
+    // One file, one mutex: the name comes from the path, case folded as the file system folds it.
+    std::wstring folded = path;
+    if (!folded.empty())
+        CharUpperBuffW(&folded[0], static_cast<DWORD>(folded.size()));
+    const uint32_t crc = Crc32(folded.data(), folded.size() * sizeof(wchar_t));
+    std::wstring name = kMutexPrefix;
+    for (int shift = 28; shift >= 0; shift -= 4)
+        name += static_cast<wchar_t>(kHexDigits[(crc >> shift) & 0x0F]);
+    return name;
+}
+
+CcfState Read(const std::wstring& path, CcfValues& values)
+{
+    values.clear();
+    if (path.empty())
+        return CcfState::Unreadable;
+    vlagt::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? CcfState::Missing
+                                                                               : CcfState::Unreadable;
+    }
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file.Get(), &size))
+        return CcfState::Unreadable;
+    if (size.QuadPart > static_cast<LONGLONG>(kMaxFileSize))
+        return CcfState::Damaged;
+    std::string text(static_cast<size_t>(size.QuadPart), '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        DWORD got = 0;
+        if (!ReadFile(file.Get(), &text[done], static_cast<DWORD>(text.size() - done), &got, nullptr))
+            return CcfState::Unreadable;
+        if (got == 0)
+            break;
+        done += got;
+    }
+    text.resize(done);
+    return Parse(text, values) ? CcfState::Valid : CcfState::Damaged;
+}
+
+bool Merge(const std::wstring& path, const CcfValues& changes)
+{
+    if (path.empty())
+        return false;
+    FileLock lock(path);
+    CcfValues current;
+    if (Read(path, current) == CcfState::Unreadable)
+        return false;
+    for (const auto& change : changes)
+        current[change.first] = change.second;
+    return WriteReplacing(path, Serialize(current));
+}
+
+} // namespace corvane
