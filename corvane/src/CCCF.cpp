@@ -72,7 +72,7 @@ struct CCCF::Impl
     // Every string a getter handed out, kept until the object goes.
     std::map<std::string, std::list<std::string>> handedOut;
 
-    void Load() { state = corvane::Read(path, disk); }
+    void Load() { state = corvane::ReadLocked(path, disk); }
 
     const std::string* Find(const std::string& key) const
     {

@@ -20,6 +20,9 @@ constexpr wchar_t kMutexPrefix[] = L"Corvane.CCF.";
 // still atomic, so the file stays whole).
 constexpr DWORD kLockWaitMs = 10000;
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+// How often, and how far apart, the final move is tried.
+constexpr int kMoveAttempts = 5;
+constexpr DWORD kMoveRetryMs = 20;
 
 bool IsPlain(unsigned char c)
 {
@@ -119,11 +122,16 @@ bool WriteReplacing(const std::wstring& path, const std::string& text)
             return false;
         }
     }
-    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temp.c_str());
-        return false;
+    // A reader outside this library (a virus scanner, say) may hold the file for a moment.
+    for (int attempt = 1;; ++attempt) {
+        if (MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        if (attempt == kMoveAttempts)
+            break;
+        Sleep(kMoveRetryMs);
     }
-    return true;
+    DeleteFileW(temp.c_str());
+    return false;
 }
 
 // Holds the file's mutex for its lifetime, when it could be had.
@@ -279,6 +287,14 @@ CcfState Read(const std::wstring& path, CcfValues& values)
     }
     text.resize(done);
     return Parse(text, values) ? CcfState::Valid : CcfState::Damaged;
+}
+
+CcfState ReadLocked(const std::wstring& path, CcfValues& values)
+{
+    if (path.empty())
+        return Read(path, values);
+    FileLock lock(path);
+    return Read(path, values);
 }
 
 bool Merge(const std::wstring& path, const CcfValues& changes)

@@ -67,6 +67,9 @@ std::wstring MutexName(const std::wstring& path);
 
 // Reads and checks the file; `values` is empty unless the result is Valid.
 CcfState Read(const std::wstring& path, CcfValues& values);
+// The same under the file's mutex, so that the read never holds the file open while a writer
+// replaces it.
+CcfState ReadLocked(const std::wstring& path, CcfValues& values);
 
 // Under the file's mutex: reads the file as it stands, sets every value of `changes` in it, writes a
 // temporary file beside it and moves that over the old one; creates the folder when needed. A damaged
