@@ -38,6 +38,14 @@ constexpr size_t kMaxTagName = 46;
 constexpr size_t kValueAreaSize = 260;
 constexpr char kSeparator[] = "===============================";
 
+using HeapBlock = std::unique_ptr<char, CWinInetApp::CHeapFree>;
+
+// A C-heap block of `size` bytes, at least one so that an empty read or record still has one.
+HeapBlock AllocateBlock(size_t size)
+{
+    return HeapBlock(static_cast<char*>(malloc(std::max<size_t>(size, 1))));
+}
+
 unsigned HandleValue(const void* p)
 {
     return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p));
@@ -184,10 +192,12 @@ void CWinInetApp::CrackServerUrl(const char* pszServerURL)
 
     // ICU_DECODE | ICU_ESCAPE: Windows documents both flags as decoding percent escapes, but Wine
     // decodes only with ICU_DECODE; passing both gives decoded parts on both.
-    const BOOL parsed = InternetCrackUrlA(url, static_cast<DWORD>(strlen(url)), ICU_DECODE | ICU_ESCAPE, &parts);
+    const BOOL parsed =
+        InternetCrackUrlA(url, static_cast<DWORD>(strlen(url)), ICU_DECODE | ICU_ESCAPE, &parts);
     // A URL the parser rejects, or one whose scheme it does not know (which some versions of the
     // library accept): no part is trusted, so nothing half-parsed is ever used.
-    if (!parsed || parts.nScheme == INTERNET_SCHEME_UNKNOWN || parts.nScheme == INTERNET_SCHEME_DEFAULT) {
+    if (!parsed || parts.nScheme == INTERNET_SCHEME_UNKNOWN ||
+        parts.nScheme == INTERNET_SCHEME_DEFAULT) {
         memset(m_szUrlScheme, 0, sizeof(m_szUrlScheme));
         memset(m_szUrlHostName, 0, sizeof(m_szUrlHostName));
         memset(m_szUrlPath, 0, sizeof(m_szUrlPath));
@@ -331,7 +341,7 @@ int CWinInetApp::UseHttpSendReqEx(const void* pRequest, DWORD dwRequestLen, void
         dwRead = 0;
         InternetQueryDataAvailable(m_hRequest.Get(), &dwAvailable, 0, 0);
         DebugLog("[InternetQueryDataAvailable] size [%d]", static_cast<int>(dwAvailable));
-        std::unique_ptr<char, CHeapFree> block(static_cast<char*>(malloc(std::max<DWORD>(dwAvailable, 1))));
+        HeapBlock block = AllocateBlock(dwAvailable);
         if (!block)
             break; // no memory for the read: evaluate what arrived, as after a failing read
         if (InternetReadFile(m_hRequest.Get(), block.get(), dwAvailable, &dwRead)) {
@@ -351,7 +361,8 @@ int CWinInetApp::UseHttpSendReqEx(const void* pRequest, DWORD dwRequestLen, void
 
     // The status is the first five bytes, or fewer when fewer arrived; never read past them.
     char szStatus[10] = {};
-    memcpy(szStatus, m_vecReply.data(), std::min(m_vecReply.size(), kStatusLen));
+    if (!m_vecReply.empty())
+        memcpy(szStatus, m_vecReply.data(), std::min(m_vecReply.size(), kStatusLen));
     const int status = ReadDecimal(szStatus);
     if (status != kStatusSuccess)
         DebugLog("Server Return Error[%s]\n", szStatus);
@@ -363,7 +374,7 @@ int CWinInetApp::UseHttpSendReqEx(const void* pRequest, DWORD dwRequestLen, void
         // A success status needs all five bytes, so the record is what follows them.
         const size_t recordLen = m_vecReply.size() - kStatusLen;
         const char* record = m_vecReply.data() + kStatusLen;
-        std::unique_ptr<char, CHeapFree> block(static_cast<char*>(malloc(std::max<size_t>(recordLen, 1))));
+        HeapBlock block = AllocateBlock(recordLen);
         if (!block) {
             result = 0; // the record cannot be kept: never report success without it
         } else {
@@ -417,8 +428,10 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
     // server as part of the value. Worst case: 8 + 60 + 10 + 60 bytes, well inside the area.
     std::string encodedID;
     std::string encodedPW;
-    AppendFormEncoded(encodedID, login.szUserID, vlagt::FieldLength(login.szUserID, sizeof(login.szUserID)));
-    AppendFormEncoded(encodedPW, login.szUserPW, vlagt::FieldLength(login.szUserPW, sizeof(login.szUserPW)));
+    AppendFormEncoded(encodedID, login.szUserID,
+                      vlagt::FieldLength(login.szUserID, sizeof(login.szUserID)));
+    AppendFormEncoded(encodedPW, login.szUserPW,
+                      vlagt::FieldLength(login.szUserPW, sizeof(login.szUserPW)));
     char szFormData[kFormAreaSize] = {};
     const int formLen = snprintf(szFormData, sizeof(szFormData), "USER_ID=%s&USER_PWD=%s",
                                  encodedID.c_str(), encodedPW.c_str());
@@ -427,9 +440,9 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
     snprintf(szShownForm, sizeof(szShownForm), "USER_ID=%s&USER_PWD=%s", encodedID.c_str(),
              vlagt::kPasswordMask);
 
-    DebugLog(kSeparator);
+    DebugLog("%s", kSeparator);
     DebugLog("Web frmdata = [%s]", szShownForm);
-    DebugLog(kSeparator);
+    DebugLog("%s", kSeparator);
 
     if (!HttpSendRequestA(m_hRequest.Get(), kFormHeader, sizeof(kFormHeader) - 1, szFormData,
                           static_cast<DWORD>(std::max(formLen, 0)))) {
@@ -443,7 +456,7 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
     try {
         m_pBuffer.reset();
         m_dwBufferLen = 0;
-        m_pBuffer.reset(static_cast<char*>(malloc(kWebReplyBlock)));
+        m_pBuffer = AllocateBlock(kWebReplyBlock);
         if (!m_pBuffer)
             throw std::bad_alloc();
         memset(m_pBuffer.get(), 0, kWebReplyBlock);
@@ -453,7 +466,7 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
             dwRead = 0;
             InternetQueryDataAvailable(m_hRequest.Get(), &dwAvailable, 0, 0);
             DebugLog("[UseHttpSendReqExWEB] size [%d]", static_cast<int>(dwAvailable));
-            std::unique_ptr<char, CHeapFree> block(static_cast<char*>(malloc(std::max<DWORD>(dwAvailable, 1))));
+            HeapBlock block = AllocateBlock(dwAvailable);
             if (!block)
                 throw std::bad_alloc();
             if (!InternetReadFile(m_hRequest.Get(), block.get(), dwAvailable, &dwRead))
