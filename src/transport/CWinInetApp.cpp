@@ -1,0 +1,563 @@
+#include "transport/CWinInetApp.h"
+
+#include <limits.h>
+#include <mbctype.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <new>
+#include <string>
+
+#include "common/DebugLog.h"
+#include "common/TextUtil.h"
+#include "session/SessionConstants.h"
+
+namespace {
+
+constexpr char kAgentName[] = "HTTP_VL_CONTENT";
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+static_assert(kRequestFlags == 0x84000000, "request flags: always reload, never cache");
+
+constexpr char kPing[] = "_%REQ_PNG%_";
+constexpr char kPong[] = "_%RES_PNG%_";
+constexpr DWORD kPingLen = 11;
+static_assert(sizeof(kPing) - 1 == kPingLen && sizeof(kPong) - 1 == kPingLen, "ping is 11 bytes");
+
+constexpr size_t kStatusLen = 5;
+constexpr int kStatusSuccess = 40000;
+constexpr int kTagMissing = 46000;
+
+constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded\n";
+static_assert(sizeof(kFormHeader) - 1 == 48, "the form header is 48 bytes, ending in a single LF");
+constexpr size_t kFormAreaSize = 512;
+constexpr size_t kWebReplyBlock = 10000; // a reply keeps at most 9,999 bytes and stays terminated
+constexpr size_t kTagAreaSize = 50;      // "</" + name + ">" + terminator: names up to 46
+constexpr size_t kMaxTagName = 46;
+constexpr size_t kValueAreaSize = 260;
+constexpr char kSeparator[] = "===============================";
+
+using HeapBlock = std::unique_ptr<char, CWinInetApp::CHeapFree>;
+
+// A C-heap block of `size` bytes, at least one so that an empty read or record still has one.
+HeapBlock AllocateBlock(size_t size)
+{
+    return HeapBlock(static_cast<char*>(malloc(std::max<size_t>(size, 1))));
+}
+
+unsigned HandleValue(const void* p)
+{
+    return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p));
+}
+
+// The decimal value of a text the way the C library's atol reads it (leading white space, an
+// optional sign, digits up to the first non-digit, 0 without digits), saturated at the int range
+// instead of overflowing.
+int ReadDecimal(const char* text)
+{
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = (*p++ == '-');
+    long long value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative)
+        return static_cast<int>(-value);
+    return static_cast<int>(std::min<long long>(value, INT_MAX));
+}
+
+// Length of the multibyte character at p: 2 for a lead byte of the process's multibyte code page
+// followed by another byte, else 1. Never steps over the terminator.
+size_t CharLength(const char* p)
+{
+    return (_ismbblead(static_cast<unsigned char>(*p)) && p[1] != '\0') ? 2 : 1;
+}
+
+// First occurrence of `pattern` in `text` that starts on a character boundary; case-sensitive.
+char* FindOnBoundary(char* text, const char* pattern)
+{
+    const size_t length = strlen(pattern);
+    for (char* p = text; *p != '\0'; p += CharLength(p))
+        if (strncmp(p, pattern, length) == 0)
+            return p;
+    return nullptr;
+}
+
+bool IsUnreserved(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
+}
+
+// Appends `length` bytes of `value` to `out`, percent-encoded for a form body: unreserved
+// characters as they are, every other byte as %XX.
+void AppendFormEncoded(std::string& out, const char* value, size_t length)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(value[i]);
+        if (IsUnreserved(c)) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        }
+    }
+}
+
+// The text of a failed end of request for the log: the system message of the error in its HRESULT
+// form, or a fallback text.
+std::string EndRequestErrorText(DWORD error)
+{
+    const DWORD code = error > 0 ? (0x80070000u | (error & 0xFFFFu)) : error;
+    char* message = nullptr;
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                                        nullptr, code, 0x0400, reinterpret_cast<char*>(&message), 0,
+                                        nullptr);
+    std::string text;
+    if (message != nullptr) {
+        text.assign(message, length);
+        LocalFree(message);
+    }
+    if (!text.empty()) {
+        if (text.size() > 1 && text.back() == '\n') {
+            text.pop_back();
+            if (!text.empty() && text.back() == '\r')
+                text.pop_back();
+        }
+        return text;
+    }
+    char fallback[32];
+    const DWORD w = (code >= 0x80040200u && code <= 0x8004FFFFu) ? ((code - 0x80040200u) & 0xFFFFu) : 0;
+    if (w != 0)
+        snprintf(fallback, sizeof(fallback), "IDispatch error #%d", static_cast<int>(w));
+    else
+        snprintf(fallback, sizeof(fallback), "Unknown error 0x%0lX", static_cast<unsigned long>(code));
+    return fallback;
+}
+
+// A terminated copy of at most `length` bytes of `data`, for "%s" in a log line: the shown text
+// never reaches past the bytes received, and never past what one log line can hold.
+std::string Shown(const char* data, size_t length)
+{
+    return std::string(data, std::min(length, vlagt::kDebugLogBufferSize));
+}
+
+} // namespace
+
+CWinInetApp::CWinInetApp()
+    : m_szServerIP{}, m_nServerPort(0), m_szServerDLL{}, m_UrlComponents{}, m_dwBufferLen(0),
+      m_szUrlScheme{}, m_szUrlHostName{}, m_szUrlPath{}, m_szUrlExtraInfo{}
+{
+}
+
+CWinInetApp::~CWinInetApp()
+{
+    // A channel discarded before any exchange still holds its handles.
+    WinInetAppCloseHandle();
+    if (m_pBuffer) {
+        m_pBuffer.reset();
+        m_dwBufferLen = 0;
+        DebugLog("[~CWinInetApp()] free m_pBuffer");
+    }
+    std::vector<char>().swap(m_vecReply);
+}
+
+void CWinInetApp::CrackServerUrl(const char* pszServerURL)
+{
+    const char* url = pszServerURL != nullptr ? pszServerURL : "";
+    memset(m_szUrlScheme, 0, sizeof(m_szUrlScheme));
+    memset(m_szUrlHostName, 0, sizeof(m_szUrlHostName));
+    memset(m_szUrlPath, 0, sizeof(m_szUrlPath));
+    memset(m_szUrlExtraInfo, 0, sizeof(m_szUrlExtraInfo));
+
+    URL_COMPONENTSA parts{};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszScheme = m_szUrlScheme;
+    parts.dwSchemeLength = sizeof(m_szUrlScheme);
+    parts.lpszHostName = m_szUrlHostName;
+    parts.dwHostNameLength = sizeof(m_szUrlHostName);
+    parts.lpszUrlPath = m_szUrlPath;
+    parts.dwUrlPathLength = sizeof(m_szUrlPath);
+    parts.lpszExtraInfo = m_szUrlExtraInfo;
+    parts.dwExtraInfoLength = sizeof(m_szUrlExtraInfo);
+
+    // ICU_DECODE | ICU_ESCAPE: Windows documents both flags as decoding percent escapes, but Wine
+    // decodes only with ICU_DECODE; passing both gives decoded parts on both.
+    const BOOL parsed =
+        InternetCrackUrlA(url, static_cast<DWORD>(strlen(url)), ICU_DECODE | ICU_ESCAPE, &parts);
+    // A URL the parser rejects, or one whose scheme it does not know (which some versions of the
+    // library accept): no part is trusted, so nothing half-parsed is ever used.
+    if (!parsed || parts.nScheme == INTERNET_SCHEME_UNKNOWN ||
+        parts.nScheme == INTERNET_SCHEME_DEFAULT) {
+        memset(m_szUrlScheme, 0, sizeof(m_szUrlScheme));
+        memset(m_szUrlHostName, 0, sizeof(m_szUrlHostName));
+        memset(m_szUrlPath, 0, sizeof(m_szUrlPath));
+        memset(m_szUrlExtraInfo, 0, sizeof(m_szUrlExtraInfo));
+        parts.dwSchemeLength = 0;
+        parts.dwHostNameLength = 0;
+        parts.dwUrlPathLength = 0;
+        parts.dwExtraInfoLength = 0;
+        parts.nScheme = INTERNET_SCHEME_UNKNOWN;
+        parts.nPort = 0;
+    }
+    // The part buffers are 128 bytes; keep each text terminated whatever the parser wrote.
+    m_szUrlScheme[sizeof(m_szUrlScheme) - 1] = '\0';
+    m_szUrlHostName[sizeof(m_szUrlHostName) - 1] = '\0';
+    m_szUrlPath[sizeof(m_szUrlPath) - 1] = '\0';
+    m_szUrlExtraInfo[sizeof(m_szUrlExtraInfo) - 1] = '\0';
+    m_UrlComponents = parts;
+}
+
+void CWinInetApp::SetServerIP(const char* pszServerURL)
+{
+    CrackServerUrl(pszServerURL);
+    vlagt::CopyTerminated(m_szServerIP, sizeof(m_szServerIP), m_szUrlHostName);
+    vlagt::CopyTerminated(m_szServerDLL, sizeof(m_szServerDLL), m_szUrlPath);
+    m_nServerPort = m_UrlComponents.nPort;
+    // A URL without a host (rejected by the parser, or naming none) keeps port 0: nothing to reach.
+    if (m_nServerPort == 0 && m_szServerIP[0] != '\0')
+        m_nServerPort = 80;
+    DebugLog("SetServerIP:  m_szServerIP = %s, m_nServerPort = %d, m_szServerDLL =%s", m_szServerIP,
+             static_cast<int>(m_nServerPort), m_szServerDLL);
+}
+
+void CWinInetApp::HttpOpenApp()
+{
+    m_hSession.Reset(InternetOpenA(kAgentName, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    DebugLog("HttpOpenApp: m_hSession = %x", HandleValue(m_hSession.Get()));
+}
+
+int CWinInetApp::HttpConnectApp()
+{
+    if (!m_hSession) {
+        DebugLog("HttpConnectApp: m_hSession = %x", HandleValue(m_hSession.Get()));
+        return 0;
+    }
+    m_hConnect.Reset(InternetConnectA(m_hSession.Get(), m_szServerIP,
+                                      static_cast<INTERNET_PORT>(m_nServerPort & 0xFFFF), nullptr,
+                                      nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    if (!m_hConnect) {
+        m_hSession.Reset();
+        return 0;
+    }
+    DebugLog("HttpConnectApp: m_hConnect = %x", HandleValue(m_hConnect.Get()));
+    return 1;
+}
+
+int CWinInetApp::HttpRequestApp()
+{
+    if (!m_hConnect) {
+        DebugLog("HttpRequestApp  m_hConnect Error");
+        return 0;
+    }
+    m_hRequest.Reset(HttpOpenRequestA(m_hConnect.Get(), "POST", m_szServerDLL, nullptr, nullptr,
+                                      nullptr, kRequestFlags, 0));
+    if (!m_hRequest) {
+        DebugLog("HttpRequestApp  ERROR");
+        m_hConnect.Reset();
+        m_hSession.Reset();
+        return 0;
+    }
+    DebugLog("HttpRequestApp  m_hRequest = %x", HandleValue(m_hRequest.Get()));
+    return 1;
+}
+
+void CWinInetApp::WinInetAppCloseHandle()
+{
+    if (m_hRequest) {
+        DebugLog("InternetCloseHandle: m_hRequest");
+        m_hRequest.Reset();
+    }
+    if (m_hConnect) {
+        DebugLog("InternetCloseHandle: m_hConnect");
+        m_hConnect.Reset();
+    }
+    if (m_hSession) {
+        DebugLog("InternetCloseHandle: m_hSession");
+        m_hSession.Reset();
+    }
+}
+
+bool CWinInetApp::SendRecord(const void* pRequest, DWORD dwRequestLen, bool bPing, int* pnFailure)
+{
+    INTERNET_BUFFERSA buffers{};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.dwBufferTotal = dwRequestLen;
+    if (!HttpSendRequestExA(m_hRequest.Get(), &buffers, nullptr, 0, 0)) {
+        const DWORD error = GetLastError();
+        if (bPing)
+            DebugLog("Fail to HttpSendRequestEx with only HTTP. Error Code is [%d][%x]\n",
+                     static_cast<int>(error), HandleValue(m_hRequest.Get()));
+        else
+            DebugLog("Fail to HttpSendRequestEx with only HTTP. Error Code is [%x][%d]\n",
+                     HandleValue(m_hRequest.Get()), static_cast<int>(error));
+        WinInetAppCloseHandle();
+        *pnFailure = 0;
+        return false;
+    }
+
+    DWORD dwBytesWritten = 0;
+    const BOOL written = InternetWriteFile(m_hRequest.Get(), pRequest, dwRequestLen, &dwBytesWritten);
+    const DWORD writeError = GetLastError();
+    DebugLog("dwBytesWritten  = %d [Bytes] by InternetWriteFile", static_cast<int>(dwBytesWritten));
+    if (!written || dwBytesWritten != dwRequestLen) {
+        DebugLog("Error on InternetWriteFile. Error Code is [%d]\n", static_cast<int>(writeError));
+        WinInetAppCloseHandle();
+        *pnFailure = 2;
+        return false;
+    }
+
+    if (!HttpEndRequestA(m_hRequest.Get(), nullptr, 0, 0)) {
+        const std::string text = EndRequestErrorText(GetLastError());
+        DebugLog("Error on HttpEndRequest. Error Code is [%s]", text.c_str());
+        WinInetAppCloseHandle();
+        *pnFailure = 3;
+        return false;
+    }
+    return true;
+}
+
+int CWinInetApp::UseHttpSendReqEx(const void* pRequest, DWORD dwRequestLen, void* pReply,
+                                  DWORD dwReplySize)
+{
+    int failure = 0;
+    if (!SendRecord(pRequest, dwRequestLen, false, &failure))
+        return failure;
+
+    // Read the reply body to its end, one read per pass, each sized by what the library reports.
+    DWORD dwAvailable = 0;
+    DWORD dwRead = 0;
+    DWORD dwLastRead = 0;
+    do {
+        dwRead = 0;
+        InternetQueryDataAvailable(m_hRequest.Get(), &dwAvailable, 0, 0);
+        DebugLog("[InternetQueryDataAvailable] size [%d]", static_cast<int>(dwAvailable));
+        HeapBlock block = AllocateBlock(dwAvailable);
+        if (!block)
+            break; // no memory for the read: evaluate what arrived, as after a failing read
+        if (InternetReadFile(m_hRequest.Get(), block.get(), dwAvailable, &dwRead)) {
+            DebugLog("[InternetReadFile] size [%d]", static_cast<int>(dwRead));
+            if (dwRead > 0) {
+                try {
+                    m_vecReply.insert(m_vecReply.end(), block.get(), block.get() + dwRead);
+                } catch (const std::bad_alloc&) {
+                    break;
+                }
+                dwLastRead = dwRead;
+            }
+        } else {
+            dwRead = 0;
+        }
+    } while (dwRead > 0);
+
+    // The status is the first five bytes, or fewer when fewer arrived; never read past them.
+    char szStatus[10] = {};
+    if (!m_vecReply.empty())
+        memcpy(szStatus, m_vecReply.data(), std::min(m_vecReply.size(), kStatusLen));
+    const int status = ReadDecimal(szStatus);
+    if (status != kStatusSuccess)
+        DebugLog("Server Return Error[%s]\n", szStatus);
+
+    WinInetAppCloseHandle();
+
+    int result = status;
+    if (status == kStatusSuccess) {
+        // A success status needs all five bytes, so the record is what follows them.
+        const size_t recordLen = m_vecReply.size() - kStatusLen;
+        const char* record = m_vecReply.data() + kStatusLen;
+        HeapBlock block = AllocateBlock(recordLen);
+        if (!block) {
+            result = 0; // the record cannot be kept: never report success without it
+        } else {
+            if (recordLen > 0)
+                memcpy(block.get(), record, recordLen);
+            m_pBuffer = std::move(block);
+            m_dwBufferLen = static_cast<DWORD>(recordLen);
+            DebugLog("[buffer] size : %d", static_cast<int>(recordLen));
+            DebugLog("[buffer] [%x][%s]", HandleValue(m_pBuffer.get()),
+                     Shown(m_pBuffer.get(), recordLen).c_str());
+            if (pReply != nullptr && dwReplySize > 0 && recordLen > 0)
+                memcpy(pReply, m_pBuffer.get(), std::min<size_t>(recordLen, dwReplySize));
+            DebugLog("HttpSendReqEx Success = %d,%d,%d", static_cast<int>(dwReplySize),
+                     static_cast<int>(dwLastRead), static_cast<int>(m_vecReply.size()));
+        }
+    }
+    std::vector<char>().swap(m_vecReply);
+    return result;
+}
+
+int CWinInetApp::UseHttpSendReqExPING()
+{
+    int failure = 0;
+    if (!SendRecord(kPing, kPingLen, true, &failure))
+        return failure;
+
+    char chunk[kPingLen] = {};
+    char compared[kPingLen] = {};
+    for (;;) {
+        DWORD dwRead = 0;
+        if (!InternetReadFile(m_hRequest.Get(), chunk, kPingLen, &dwRead) || dwRead == 0)
+            break;
+        // Bytes a short read did not overwrite keep what the last read left there.
+        memcpy(compared, chunk, kPingLen);
+        if (memcmp(compared, kPong, kPingLen) != 0) {
+            DebugLog("Server PING Return Error[%s]\n", Shown(compared, kPingLen).c_str());
+            break;
+        }
+    }
+
+    WinInetAppCloseHandle();
+    return memcmp(compared, kPong, kPingLen) == 0 ? 1 : 0;
+}
+
+int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
+{
+    static const LOGIN_REQ kEmptyLogin = {};
+    const LOGIN_REQ& login = pLoginReq != nullptr ? *pLoginReq : kEmptyLogin;
+
+    // Both values are percent-encoded, so that "&", "=", "+", "%" or a non-ASCII byte reach the
+    // server as part of the value. Worst case: 8 + 60 + 10 + 60 bytes, well inside the area.
+    std::string encodedID;
+    std::string encodedPW;
+    AppendFormEncoded(encodedID, login.szUserID,
+                      vlagt::FieldLength(login.szUserID, sizeof(login.szUserID)));
+    AppendFormEncoded(encodedPW, login.szUserPW,
+                      vlagt::FieldLength(login.szUserPW, sizeof(login.szUserPW)));
+    char szFormData[kFormAreaSize] = {};
+    const int formLen = snprintf(szFormData, sizeof(szFormData), "USER_ID=%s&USER_PWD=%s",
+                                 encodedID.c_str(), encodedPW.c_str());
+    static_assert(8 + 3 * 20 + 10 + 3 * 20 < kFormAreaSize, "the form area fits the worst case");
+    char szShownForm[kFormAreaSize] = {};
+    snprintf(szShownForm, sizeof(szShownForm), "USER_ID=%s&USER_PWD=%s", encodedID.c_str(),
+             vlagt::kPasswordMask);
+
+    DebugLog("%s", kSeparator);
+    DebugLog("Web frmdata = [%s]", szShownForm);
+    DebugLog("%s", kSeparator);
+
+    if (!HttpSendRequestA(m_hRequest.Get(), kFormHeader, sizeof(kFormHeader) - 1, szFormData,
+                          static_cast<DWORD>(std::max(formLen, 0)))) {
+        DebugLog("[UseHttpSendReqEx] ERROR_HTTPSENDREQUEST");
+        WinInetAppCloseHandle();
+        return 0;
+    }
+    DebugLog("m_hRequest true1");
+
+    DWORD dwRead = 0;
+    try {
+        m_pBuffer.reset();
+        m_dwBufferLen = 0;
+        m_pBuffer = AllocateBlock(kWebReplyBlock);
+        if (!m_pBuffer)
+            throw std::bad_alloc();
+        memset(m_pBuffer.get(), 0, kWebReplyBlock);
+        DWORD dwTotal = 0;
+        DWORD dwAvailable = 0;
+        do {
+            dwRead = 0;
+            InternetQueryDataAvailable(m_hRequest.Get(), &dwAvailable, 0, 0);
+            DebugLog("[UseHttpSendReqExWEB] size [%d]", static_cast<int>(dwAvailable));
+            HeapBlock block = AllocateBlock(dwAvailable);
+            if (!block)
+                throw std::bad_alloc();
+            if (!InternetReadFile(m_hRequest.Get(), block.get(), dwAvailable, &dwRead))
+                dwRead = 0;
+            if (dwRead > 0) {
+                // Bytes beyond the first 9,999 are read and dropped; the block stays terminated.
+                const DWORD room = static_cast<DWORD>(kWebReplyBlock - 1) - dwTotal;
+                const DWORD kept = std::min(dwRead, room);
+                memcpy(m_pBuffer.get() + dwTotal, block.get(), kept);
+                dwTotal += kept;
+                DebugLog("total = %d", static_cast<int>(dwTotal));
+            }
+        } while (dwRead > 0);
+        m_dwBufferLen = dwTotal;
+    } catch (...) {
+        DebugLog("InternetReadFile Read Exception [%x]", static_cast<unsigned>(GetLastError()));
+        WinInetAppCloseHandle();
+        return 0;
+    }
+
+    char szValue[kValueAreaSize] = {};
+    DebugLog("GetReturnCode start");
+    DebugLog("buffer [%s]", m_pBuffer.get());
+    const int found = GetReturnCode(m_pBuffer.get(), "Result", szValue, sizeof(szValue) - 1);
+    const int result = (found == 1) ? ReadDecimal(szValue) : found;
+
+    DebugLog("[UseHttpSendReqExWEB] WinInetAppCloseHandle");
+    WinInetAppCloseHandle();
+    DebugLog("[UseHttpSendReqExWEB] dwBytesRead [%d], g_retVal [%d]", static_cast<int>(dwRead), result);
+    return result;
+}
+
+int CWinInetApp::GetReturnCode(char* pszText, const char* pszTag, char* pszDest, size_t nDestSize)
+{
+    if (pszText == nullptr || pszTag == nullptr || strlen(pszTag) > kMaxTagName)
+        return kTagMissing;
+
+    TrimTrailingSpace(pszText);
+
+    char szOpenTag[kTagAreaSize] = {};
+    char szCloseTag[kTagAreaSize] = {};
+    snprintf(szOpenTag, sizeof(szOpenTag), "<%s>", pszTag);
+    snprintf(szCloseTag, sizeof(szCloseTag), "</%s>", pszTag);
+
+    char* open = FindOnBoundary(pszText, szOpenTag);
+    char* close = FindOnBoundary(pszText, szCloseTag);
+    if (open == nullptr || close == nullptr) {
+        DebugLog("[GetReturnCode] tag [%s] [%s]", szOpenTag, szCloseTag);
+        DebugLog("[GetReturnCode] 잘못된 페이지..");
+        return kTagMissing;
+    }
+    if (close == pszText)
+        return kTagMissing;
+
+    const char* value = open + strlen(szOpenTag);
+    if (close < value) {
+        // The closing tag comes before the opening tag: a malformed page.
+        DebugLog("[GetReturnCode] tag [%s] [%s]", szOpenTag, szCloseTag);
+        DebugLog("[GetReturnCode] 잘못된 페이지..");
+        return kTagMissing;
+    }
+    const size_t copied = std::min(static_cast<size_t>(close - value), nDestSize);
+    if (pszDest != nullptr && copied > 0)
+        memcpy(pszDest, value, copied);
+    DebugLog("[GetReturnCode] [%s] =[%s]", pszTag, std::string(value, pszDest ? copied : 0).c_str());
+    return 1;
+}
+
+int CWinInetApp::GetReturnCodeInt(char* pszText, const char* pszTag)
+{
+    char szValue[kValueAreaSize] = {};
+    GetReturnCode(pszText, pszTag, szValue, sizeof(szValue) - 1);
+    return ReadDecimal(szValue);
+}
+
+void CWinInetApp::TrimTrailingSpace(char* pszText)
+{
+    if (pszText == nullptr || *pszText == '\0')
+        return;
+    char* runStart = nullptr;
+    for (char* p = pszText; *p != '\0';) {
+        const size_t length = CharLength(p);
+        const char c = *p;
+        const bool white = length == 1 && (c == ' ' || c == '\t' || c == '\n' || c == '\v' ||
+                                           c == '\f' || c == '\r');
+        if (!white)
+            runStart = nullptr;
+        else if (runStart == nullptr)
+            runStart = p;
+        p += length;
+    }
+    if (runStart != nullptr)
+        *runStart = '\0';
+}
