@@ -305,6 +305,12 @@ public:
     void SetTakeOutInfo(TAKEOUT_INFO* info);
     void SetTakeOutMsg(TAKEOUT_MSG* msg);
 
+    // One exchange with the server, chosen by a SIG_REQ_* type, on a channel of its own. Returns
+    // 40000 on success, the server's status when it refused, 0 when no channel could be opened (or,
+    // for logins, when the user cannot be published), else the exchange's failure code (0, 2, 3;
+    // 46000 for a web reply without a result). Types with no exchange return 40000 unsent.
+    unsigned long Communicate(int type);
+
     // The user's client control file (CCF), written and read through the policy library.
     // Gathers the policy values of the login reply (and the approved take-out) into m_CCFInfo.
     // Always 1.
@@ -340,3 +346,20 @@ public:
     char m_szUserPW[20];
     char m_szServerURL[260];
 };
+
+// The plain exports: undecorated names, cdecl. They work on the module's process-wide session and
+// serialise on its lock.
+extern "C" {
+// Stores the server URL of the process-wide session.
+VLAGTCLIENT_API void __cdecl SetServerIP(char* url);
+// Does nothing; kept for callers that still call it.
+VLAGTCLIENT_API void __cdecl SetTakeOutInfo(void);
+// Logs the user in and publishes the ID in "DRMAgentLoginInfo": 40000, the server's refusal status,
+// or 0 when nothing was sent (record unavailable, a user already logged in, no channel).
+VLAGTCLIENT_API unsigned long __cdecl DRMAgentLogin(char* userID, char* password);
+// Sends a take-out request: 8-byte start and end dates, a 256-byte reason, the status. Returns the
+// status of the exchange as CDRMLogin::Communicate gives it.
+VLAGTCLIENT_API unsigned long __cdecl TakeOutPC(char* startDate, char* endDate, char* reason, int status);
+// Always 1.
+VLAGTCLIENT_API int __cdecl RecoveryCCF(void);
+}

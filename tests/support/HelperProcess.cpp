@@ -20,9 +20,9 @@ std::string UniqueName(const std::string& stem)
     return stem + "_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter);
 }
 
-HelperProcess::HelperProcess(const std::string& arguments)
+HelperProcess::HelperProcess(const std::string& arguments, const std::string& program)
 {
-    const std::string exe = ProgramFolder() + "vlhelper.exe";
+    const std::string exe = ProgramFolder() + program;
     std::string commandLine = "\"" + exe + "\" " + arguments;
     std::vector<char> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back('\0');

@@ -18,8 +18,8 @@ std::string UniqueName(const std::string& stem);
 class HelperProcess
 {
 public:
-    // Starts "vlhelper.exe <arguments>"; IsRunning tells whether it started.
-    explicit HelperProcess(const std::string& arguments);
+    // Starts "<program> <arguments>" from the test program's folder; Started tells whether it did.
+    explicit HelperProcess(const std::string& arguments, const std::string& program = "vlhelper.exe");
     ~HelperProcess();
     HelperProcess(const HelperProcess&) = delete;
     HelperProcess& operator=(const HelperProcess&) = delete;

@@ -1,0 +1,114 @@
+// vlapicaller.exe - a caller that knows VLAgtClient.dll only by name: it loads it with LoadLibrary
+// and calls the plain exports found with GetProcAddress, in the order given on the command line.
+//
+// Usage: vlapicaller <resultFile> <step>...
+//   url:<serverURL>                         SetServerIP
+//   login:<userID>:<password>               DRMAgentLogin
+//   takeout:<start>:<end>:<reason>:<status>  TakeOutPC (dates padded to 8 bytes, reason to 256)
+//   settakeoutinfo                          SetTakeOutInfo, with and without arguments
+//   recovery                                RecoveryCCF
+//   hold:<readyEvent>:<releaseEvent>        signal ready, wait for release (keeps the process alive)
+// Each step that has a result writes one line "<step name> <result>" to resultFile.
+// Exit code: 0 when every step ran, 100 on bad usage, 101 when the DLL or an export is missing.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using SetServerIPFn = void(__cdecl*)(char*);
+using SetTakeOutInfoFn = void(__cdecl*)(void);
+using SetTakeOutInfoArgsFn = void(__cdecl*)(int, int, int);
+using DRMAgentLoginFn = unsigned long(__cdecl*)(char*, char*);
+using TakeOutPCFn = unsigned long(__cdecl*)(char*, char*, char*, int);
+using RecoveryCCFFn = int(__cdecl*)(void);
+
+template <typename Fn>
+Fn Export(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+std::vector<std::string> Split(const std::string& text)
+{
+    std::vector<std::string> parts;
+    std::string::size_type begin = 0;
+    for (;;) {
+        const std::string::size_type colon = text.find(':', begin);
+        // A URL keeps its own colons: "url:" takes the rest whole.
+        if (!parts.empty() && parts[0] == "url") {
+            parts.push_back(text.substr(begin));
+            return parts;
+        }
+        parts.push_back(text.substr(begin, colon == std::string::npos ? std::string::npos : colon - begin));
+        if (colon == std::string::npos)
+            return parts;
+        begin = colon + 1;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3)
+        return 100;
+    HMODULE module = LoadLibraryA("VLAgtClient.dll");
+    if (module == nullptr)
+        return 101;
+    auto setServerIP = Export<SetServerIPFn>(module, "SetServerIP");
+    auto setTakeOutInfo = Export<SetTakeOutInfoFn>(module, "SetTakeOutInfo");
+    auto login = Export<DRMAgentLoginFn>(module, "DRMAgentLogin");
+    auto takeOut = Export<TakeOutPCFn>(module, "TakeOutPC");
+    auto recovery = Export<RecoveryCCFFn>(module, "RecoveryCCF");
+    if (!setServerIP || !setTakeOutInfo || !login || !takeOut || !recovery)
+        return 101;
+
+    FILE* out = fopen(argv[1], "w");
+    if (out == nullptr)
+        return 100;
+    int exitCode = 0;
+    for (int i = 2; i < argc && exitCode == 0; ++i) {
+        std::vector<std::string> step = Split(argv[i]);
+        const std::string& name = step[0];
+        if (name == "url" && step.size() == 2) {
+            setServerIP(&step[1][0]);
+        } else if (name == "login" && step.size() == 3) {
+            fprintf(out, "login %lu\n", login(&step[1][0], &step[2][0]));
+        } else if (name == "takeout" && step.size() == 5) {
+            char start[8] = {}, end[8] = {}, reason[256] = {};
+            memcpy(start, step[1].data(), step[1].size() < 8 ? step[1].size() : 8);
+            memcpy(end, step[2].data(), step[2].size() < 8 ? step[2].size() : 8);
+            memcpy(reason, step[3].data(), step[3].size() < 256 ? step[3].size() : 256);
+            fprintf(out, "takeout %lu\n", takeOut(start, end, reason, atoi(step[4].c_str())));
+        } else if (name == "settakeoutinfo") {
+            setTakeOutInfo();
+            reinterpret_cast<SetTakeOutInfoArgsFn>(reinterpret_cast<void*>(setTakeOutInfo))(1, 2, 3);
+        } else if (name == "recovery") {
+            fprintf(out, "recovery %d\n", recovery());
+        } else if (name == "hold" && step.size() == 3) {
+            HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, step[1].c_str());
+            HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, step[2].c_str());
+            if (ready == nullptr || release == nullptr) {
+                exitCode = 100;
+                break;
+            }
+            fflush(out);
+            SetEvent(ready);
+            WaitForSingleObject(release, 30000);
+            CloseHandle(ready);
+            CloseHandle(release);
+        } else {
+            exitCode = 100;
+        }
+        fflush(out);
+    }
+    fclose(out);
+    FreeLibrary(module);
+    return exitCode;
+}
