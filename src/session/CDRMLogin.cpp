@@ -105,23 +105,29 @@ CDRMLogin::~CDRMLogin()
 int CDRMLogin::CreateSharedMemForLoginInfo()
 {
     try {
-        // A session attaches once at a time: drop the view and handle of an earlier call.
-        if (m_pSharedInfo != nullptr) {
-            UnmapViewOfFile(m_pSharedInfo);
-            m_pSharedInfo = nullptr;
-        }
-        if (IsOpenHandle(m_hSharedLoginInfo))
-            CloseHandle(m_hSharedLoginInfo);
-        m_hSharedLoginInfo = nullptr;
+        // A session attaches once at a time. The view and handle of an earlier call are released
+        // only after the new ones are obtained: closing the last handle first would destroy the
+        // section, and with it the user it names.
+        LOGIN_SHARED_INFO* const previousView = m_pSharedInfo;
+        const HANDLE previousHandle = m_hSharedLoginInfo;
+        auto releasePrevious = [&]() {
+            if (previousView != nullptr)
+                UnmapViewOfFile(previousView);
+            if (IsOpenHandle(previousHandle))
+                CloseHandle(previousHandle);
+        };
+        m_pSharedInfo = nullptr;
 
         m_hSharedLoginInfo = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                                 sizeof(LOGIN_SHARED_INFO), vlagt::kSharedLoginName);
         if (m_hSharedLoginInfo == nullptr) {
+            releasePrevious();
             DebugLog("[CreateSharedMemForLoginInfo] m_hSharedLoginInfo is NULL");
             return 0;
         }
         m_pSharedInfo = static_cast<LOGIN_SHARED_INFO*>(
             MapViewOfFile(m_hSharedLoginInfo, FILE_MAP_WRITE, 0, 0, 0));
+        releasePrevious();
         if (m_pSharedInfo == nullptr) {
             DebugLog("[CreateSharedMemForLoginInfo] m_pSharedInfo is NULL");
             return 0;

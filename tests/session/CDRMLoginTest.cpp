@@ -127,21 +127,21 @@ TEST(CDRMLoginTest, DeleteLogsOutEveryReaderAndReleasesEverything)
     reader.DeleteSharedMemForLoginInfo();
 }
 
-TEST(CDRMLoginTest, RepeatedCreateReleasesTheEarlierViewAndHandle)
+TEST(CDRMLoginTest, RepeatedCreateKeepsTheUserAndReleasesTheEarlierHandle)
 {
     CDRMLogin session;
     ASSERT_EQ(session.CreateSharedMemForLoginInfo(), 1);
-    HANDLE firstHandle = session.m_hSharedLoginInfo;
-    HANDLE duplicate = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), firstHandle, GetCurrentProcess(), &duplicate, 0, FALSE,
-                                DUPLICATE_SAME_ACCESS));
-    ASSERT_EQ(session.CreateSharedMemForLoginInfo(), 1);
-    // The first handle was closed before the second was opened; only our duplicate kept the
-    // section alive, and the session's new view still works.
     Publish(session, "dave");
+    HANDLE firstHandle = session.m_hSharedLoginInfo;
+
+    // The session holds the only handle: attaching again must not let the section go.
+    ASSERT_EQ(session.CreateSharedMemForLoginInfo(), 1);
     EXPECT_EQ(session.CheckLogin(), 1);
+    EXPECT_EQ(std::string(session.m_pSharedInfo->szUserID), "dave");
+    EXPECT_NE(session.m_hSharedLoginInfo, firstHandle);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(firstHandle, &flags)) << "the earlier handle must be closed";
     session.DeleteSharedMemForLoginInfo();
-    CloseHandle(duplicate);
 }
 
 TEST(CDRMLoginTest, SessionWithoutViewSeesNoLoginOfAnotherProcess)
