@@ -39,6 +39,22 @@ enum
     STATUS_TAKEOUT_NONE = 2
 };
 
+// Places of the document kinds in abAppFlags (LOGIN_INFO and CCF_INFO).
+enum
+{
+    APP_FLAG_DOC = 0,
+    APP_FLAG_XLS = 1,
+    APP_FLAG_PPT = 2,
+    APP_FLAG_HWP = 3,
+    APP_FLAG_GUL = 4,
+    APP_FLAG_TXT = 5,
+    APP_FLAG_PDF = 6,
+    APP_FLAG_DWG = 7,
+    APP_FLAG_KODAK = 8,
+    APP_FLAG_MSPAINT = 9,
+    APP_FLAG_COUNT = 10
+};
+
 // Every signal tag is 11 ASCII characters without terminator.
 #define VLAGT_SIGNAL_LEN 11
 
@@ -64,7 +80,7 @@ struct CCF_INFO
     char szDKMS[51];
     char szDTSS[51];
     char szDLS[51];
-    uint8_t abAppFlags[10]; // DOC, XLS, PPT, HWP, GUL, TXT, PDF, DWG, KODAK, MSPAINT
+    uint8_t abAppFlags[APP_FLAG_COUNT]; // by APP_FLAG_* place
 };
 
 // The shared login record in the named section "DRMAgentLoginInfo": 28 bytes.
@@ -127,7 +143,7 @@ struct LOGIN_INFO
     char szDKMS[50];
     char szDTSS[50];
     char szDLS[50];
-    uint8_t abAppFlags[10]; // DOC, XLS, PPT, HWP, GUL, TXT, PDF, DWG, KODAK, MSPAINT
+    uint8_t abAppFlags[APP_FLAG_COUNT]; // by APP_FLAG_* place
     char szAppInfoLen[14];  // decimal length of the application list, zero-filled
 };
 

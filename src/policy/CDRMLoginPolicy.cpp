@@ -15,21 +15,6 @@
 
 namespace {
 
-// Positions in abAppFlags (LOGIN_INFO and CCF_INFO) of the document kinds.
-enum AppFlagIndex : size_t
-{
-    kFlagDOC = 0,
-    kFlagXLS = 1,
-    kFlagPPT = 2,
-    kFlagHWP = 3,
-    kFlagGUL = 4,
-    kFlagTXT = 5,
-    kFlagPDF = 6,
-    kFlagDWG = 7,
-    kFlagKODAK = 8,
-    kFlagMSPAINT = 9
-};
-
 struct AutoEncryptKind
 {
     CCF_APP_LIST code;
@@ -38,9 +23,10 @@ struct AutoEncryptKind
 
 // The kinds in the order their automatic-encryption flags are marked in the CCF.
 constexpr AutoEncryptKind kMarkOrder[] = {
-    {CCF_APP_DOC, kFlagDOC}, {CCF_APP_XLS, kFlagXLS}, {CCF_APP_TXT, kFlagTXT},         {CCF_APP_PDF, kFlagPDF},
-    {CCF_APP_GUL, kFlagGUL}, {CCF_APP_HWP, kFlagHWP}, {CCF_APP_PPT, kFlagPPT},         {CCF_APP_DWG, kFlagDWG},
-    {CCF_APP_MSPAINT, kFlagMSPAINT},                  {CCF_APP_KODAK, kFlagKODAK},
+    {CCF_APP_DOC, APP_FLAG_DOC},         {CCF_APP_XLS, APP_FLAG_XLS}, {CCF_APP_TXT, APP_FLAG_TXT},
+    {CCF_APP_PDF, APP_FLAG_PDF},         {CCF_APP_GUL, APP_FLAG_GUL}, {CCF_APP_HWP, APP_FLAG_HWP},
+    {CCF_APP_PPT, APP_FLAG_PPT},         {CCF_APP_DWG, APP_FLAG_DWG}, {CCF_APP_MSPAINT, APP_FLAG_MSPAINT},
+    {CCF_APP_KODAK, APP_FLAG_KODAK},
 };
 static_assert(sizeof(kMarkOrder) / sizeof(kMarkOrder[0]) == sizeof(CCF_INFO::abAppFlags),
               "one mark per automatic-encryption flag");
@@ -230,9 +216,10 @@ int CDRMLogin::CreateCCF()
                  Unsigned(m_CCFInfo.nDocExchangePolicy));
         DebugLog("[CreateCCF] DOC[%d] XLS[%d], TXT[%d], PDF[%d], GUL[%d], HWP[%d], PPT[%d], DWG[%d], KODAK[%d], "
                  "MSPAINT[%d]",
-                 Signed(flags[kFlagDOC]), Signed(flags[kFlagXLS]), Signed(flags[kFlagTXT]), Signed(flags[kFlagPDF]),
-                 Signed(flags[kFlagGUL]), Signed(flags[kFlagHWP]), Signed(flags[kFlagPPT]), Signed(flags[kFlagDWG]),
-                 Signed(flags[kFlagKODAK]), Signed(flags[kFlagMSPAINT]));
+                 Signed(flags[APP_FLAG_DOC]), Signed(flags[APP_FLAG_XLS]), Signed(flags[APP_FLAG_TXT]),
+                 Signed(flags[APP_FLAG_PDF]), Signed(flags[APP_FLAG_GUL]), Signed(flags[APP_FLAG_HWP]),
+                 Signed(flags[APP_FLAG_PPT]), Signed(flags[APP_FLAG_DWG]), Signed(flags[APP_FLAG_KODAK]),
+                 Signed(flags[APP_FLAG_MSPAINT]));
     }
     return 1;
 }

@@ -65,14 +65,8 @@ struct WebIntegerTag
 struct WebAppFlagTag
 {
     const char* tag;
-    size_t index; // place in abAppFlags: DOC, XLS, PPT, HWP, GUL, TXT, PDF, DWG, KODAK, MSPAINT
+    size_t index; // APP_FLAG_* place in abAppFlags
 };
-
-enum AppFlag : size_t
-{
-    kFlagDoc = 0, kFlagXls, kFlagPpt, kFlagHwp, kFlagGul, kFlagTxt, kFlagPdf, kFlagDwg, kFlagKodak, kFlagMsPaint
-};
-
 
 unsigned long LoginExchange(CDRMLogin& s, CWinInetApp& channel)
 {
@@ -276,8 +270,9 @@ unsigned long WebLoginExchange(CDRMLogin& s, CWinInetApp& channel)
 
     // The reply carries no PDF flag: that byte keeps what an earlier login left.
     static const WebAppFlagTag kAppFlags[] = {
-        {"XLS", kFlagXls}, {"DOC", kFlagDoc},     {"PPT", kFlagPpt}, {"HWP", kFlagHwp},         {"GUL", kFlagGul},
-        {"TXT", kFlagTxt}, {"KODAK", kFlagKodak}, {"DWG", kFlagDwg}, {"MSPAINT", kFlagMsPaint},
+        {"XLS", APP_FLAG_XLS}, {"DOC", APP_FLAG_DOC},     {"PPT", APP_FLAG_PPT},
+        {"HWP", APP_FLAG_HWP}, {"GUL", APP_FLAG_GUL},     {"TXT", APP_FLAG_TXT},
+        {"KODAK", APP_FLAG_KODAK}, {"DWG", APP_FLAG_DWG}, {"MSPAINT", APP_FLAG_MSPAINT},
     };
     for (const WebAppFlagTag& flag : kAppFlags)
         s.m_LoginInfo.abAppFlags[flag.index] = readInt(flag.tag);
