@@ -43,7 +43,7 @@ endforeach()
 # The header, as each compiler sees it: the public members of CDRMLogin with their decorated names.
 function(header_members target out_var)
   execute_process(
-    COMMAND ${CLANG} --target=${target} -x c++ -std=c++17 -ffreestanding -fsyntax-only
+    COMMAND ${CLANG} --target=${target} -x c++ -std=c++17 -ffreestanding -fsyntax-only -Wno-pragma-once-outside-header
       -Xclang -ast-dump=json -Xclang -ast-dump-filter=CDRMLogin ${HEADER}
     OUTPUT_VARIABLE json RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
@@ -79,7 +79,7 @@ header_members(i686-w64-mingw32 header_gcc)
 
 # The header's plain functions (every free function it declares is an export).
 execute_process(
-  COMMAND ${CLANG} --target=i686-pc-windows-msvc -x c++ -std=c++17 -ffreestanding -fsyntax-only
+  COMMAND ${CLANG} --target=i686-pc-windows-msvc -x c++ -std=c++17 -ffreestanding -fsyntax-only -Wno-pragma-once-outside-header
     -Xclang -ast-dump ${HEADER}
   OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 string(REGEX MATCHALL "-FunctionDecl [^\n]* ([A-Za-z_][A-Za-z_0-9]*) '" decls "${dump}")

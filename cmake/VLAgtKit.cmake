@@ -37,8 +37,7 @@ function(vlagt_install_kit)
   endif()
   install(TARGETS ${libraries} EXPORT VLAgtClientTargets
     RUNTIME DESTINATION bin
-    ARCHIVE DESTINATION lib
-    INCLUDES DESTINATION include)
+    ARCHIVE DESTINATION lib)
   if(TARGET vlagt)
     install(TARGETS vlagt RUNTIME DESTINATION bin)
   endif()
