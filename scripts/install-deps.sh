@@ -4,6 +4,9 @@
 set -eu
 
 packages="g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 cmake ninja-build"
+# The Microsoft-style import libraries (llvm-dlltool) and the Microsoft-ABI test caller (clang, lld-link);
+# tinyproxy's program without its system service, and ip, for the proxy test.
+packages="$packages clang-14 lld-14 llvm-14 tinyproxy-bin iproute2"
 
 missing=""
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
