@@ -24,6 +24,12 @@ foreach(file
     message(FATAL_ERROR "the install lacks ${file}")
   endif()
 endforeach()
+# The companion library and the tool join the kit once they are built.
+foreach(file bin/Ossilet.dll bin/vlagt.exe)
+  if(EXISTS ${BUILD_DIR}/${file} AND NOT EXISTS ${prefix}/${file})
+    message(FATAL_ERROR "${file} is built but not installed")
+  endif()
+endforeach()
 file(GLOB_RECURSE installed RELATIVE ${prefix} ${prefix}/*)
 foreach(file IN LISTS installed)
   if(file MATCHES "test|gtest|gmock|vlhelper|vlapicaller|vlmsvccaller|corvane_store|vlagt_core")
