@@ -165,15 +165,6 @@ TEST_F(CEchoCheckTest, NoIcmpHandle_SendsNothing)
     EXPECT_EQ(g_fake.sends + g_fake.closes, 0);
 }
 
-TEST_F(CEchoCheckTest, HostName_IsResolvedWhenNotDotted)
-{
-    CEchoCheck echo;
-    ASSERT_EQ(echo.StartWinsock(), 1);
-    UseFakeIcmp();
-    EXPECT_EQ(echo.Echo("localhost", 3, 1000, 32), 1);
-    EXPECT_EQ(g_fake.destination, inet_addr("127.0.0.1"));
-}
-
 TEST_F(CEchoCheckTest, FailedLoad_IsNotRepeatedUntilTheRelease)
 {
     CEchoCheck echo;
