@@ -5,7 +5,8 @@ set -eu
 
 packages="g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 cmake ninja-build"
 # The Microsoft-style import libraries (llvm-dlltool) and the Microsoft-ABI test caller (clang, lld-link);
-# tinyproxy's program without its system service, and ip, for the proxy test.
+# tinyproxy's program without its system service, for the proxy test; ip, for the network-namespace
+# tests (online check, proxy).
 packages="$packages clang-14 lld-14 llvm-14 tinyproxy-bin iproute2"
 
 missing=""

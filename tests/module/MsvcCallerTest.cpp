@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "CcfSandbox.h"
 #include "DbwinListener.h"
@@ -70,6 +72,36 @@ std::string ReadFile(const std::string& path)
     return text.str();
 }
 
+// Runs vlmsvccaller.exe (in `mode`, empty for the full run) and collects its report.
+struct CallerRun
+{
+    int exitCode = -1;
+    std::string report;
+    std::vector<std::string> debugLines;
+};
+
+CallerRun RunCaller(const char* mode)
+{
+    char folder[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, folder);
+    const std::string report = std::string(folder) + UniqueName("vlmsvccaller") + ".txt";
+    SetEnvironmentVariableA("VLAGT_MSVC_REPORT", report.c_str());
+    SetEnvironmentVariableA("VLAGT_MSVC_MODE", mode);
+
+    CallerRun run;
+    DbwinListener debug;
+    EXPECT_TRUE(debug.IsListening());
+    HelperProcess caller("", "vlmsvccaller.exe");
+    EXPECT_TRUE(caller.Started());
+    run.exitCode = caller.Wait(30000);
+    run.debugLines = debug.LinesOf(caller.ProcessId());
+    SetEnvironmentVariableA("VLAGT_MSVC_REPORT", nullptr);
+    SetEnvironmentVariableA("VLAGT_MSVC_MODE", nullptr);
+    run.report = ReadFile(report);
+    DeleteFileA(report.c_str());
+    return run;
+}
+
 } // namespace
 
 // vlmsvccaller.exe is compiled for Microsoft's C++ ABI and links VLAgtClient.lib: it constructs,
@@ -85,23 +117,9 @@ TEST(MsvcCallerTest, MicrosoftBuiltCallerUsesEveryMemberCopiesAndDeletes)
     for (const std::string& reply : {LoginReply(), TakeOutReply(), LevelReply(), AclReply(), TakeOutReply()})
         server.Enqueue(ScriptedReply::WithBody(reply));
 
-    char folder[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, folder);
-    const std::string report = std::string(folder) + UniqueName("vlmsvccaller") + ".txt";
-    SetEnvironmentVariableA("VLAGT_MSVC_REPORT", report.c_str());
-
-    DbwinListener debug;
-    ASSERT_TRUE(debug.IsListening());
-    HelperProcess caller("", "vlmsvccaller.exe");
-    ASSERT_TRUE(caller.Started());
-    const int exitCode = caller.Wait(30000);
-    SetEnvironmentVariableA("VLAGT_MSVC_REPORT", nullptr);
-    const std::string text = ReadFile(report);
-    DeleteFileA(report.c_str());
-
-    EXPECT_EQ(exitCode, 0) << text;
-    EXPECT_NE(text.find("checks "), std::string::npos) << text;
-    EXPECT_NE(text.find(" failed 0\n"), std::string::npos) << text;
+    const CallerRun run = RunCaller(nullptr);
+    EXPECT_EQ(run.exitCode, 0) << run.report;
+    EXPECT_NE(run.report.find(" failed 0\n"), std::string::npos) << run.report;
 
     // The requests went out as a GCC-built caller's would.
     const auto requests = server.Requests();
@@ -118,6 +136,16 @@ TEST(MsvcCallerTest, MicrosoftBuiltCallerUsesEveryMemberCopiesAndDeletes)
 
     // Each object that held an application list released its own: the session, its stack copy, the
     // assigned object, the heap copy, three array elements and the two copies deleted with ::delete.
-    const auto lines = debug.LinesOf(caller.ProcessId());
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "~CDRMLogin() : free(m_pAppInfo)"), 9);
+    EXPECT_EQ(std::count(run.debugLines.begin(), run.debugLines.end(), "~CDRMLogin() : free(m_pAppInfo)"), 9);
+}
+
+// CheckOnline echoes the machine's own address, so this runs only inside the network namespace of
+// tests/proxy/proxy-test.sh, where the machine has the non-loopback address it names.
+TEST(MsvcCallerTest, MicrosoftBuiltCallerChecksOnline)
+{
+    if (getenv("VLAGT_NETNS_ADDRESS") == nullptr)
+        GTEST_SKIP() << "needs the network namespace of tests/proxy/proxy-test.sh";
+    const CallerRun run = RunCaller("online");
+    EXPECT_EQ(run.exitCode, 0) << run.report;
+    EXPECT_EQ(run.report, "checks 3 failed 0\n");
 }

@@ -6,8 +6,9 @@
 // server the registry names ("VLDrmAgtSvr"), in the order MsvcCallerTest scripts the replies. It
 // makes objects on the stack, with new/delete, new[]/delete[] and ::delete, copies and assigns them.
 // Each failed check writes a line "FAIL <what>"; the last line is "checks <n> failed <m>". The report
-// goes to the file named by VLAGT_MSVC_REPORT. Exit code: the number of failed checks, 100 when the
-// report cannot be written.
+// goes to the file named by VLAGT_MSVC_REPORT. With VLAGT_MSVC_MODE=online it runs CheckOnline
+// instead, which echoes the machine's own address (only inside a network namespace of the test's).
+// Exit code: the number of failed checks, 100 when the report cannot be written.
 #include "SessionLayout.h"
 #include "VLAgtClient.h"
 
@@ -38,6 +39,7 @@ __declspec(dllimport) int __stdcall WriteFile(void* file, const void* data, DWOR
                                               void* overlapped);
 __declspec(dllimport) int __stdcall CloseHandle(void* handle);
 __declspec(dllimport) void __stdcall ExitProcess(unsigned int code);
+__declspec(dllimport) DWORD_T __stdcall GetLastError(void);
 
 // The compiler lowers record copies and clears to these.
 void* memset(void* to, int value, size_t count)
@@ -319,11 +321,38 @@ void Drive()
           "DeleteSharedMemForLoginInfo closes the handle");
 }
 
+// The machine has a non-loopback address: the check answers 1, and publishes it once mapped.
+void DriveOnline()
+{
+    CDRMLogin session;
+    const int online = session.CheckOnline();
+    Check(online == 1, "CheckOnline without the shared record");
+    if (online != 1) {
+        Append("last error ");
+        AppendNumber(GetLastError());
+        Append("\n");
+    }
+    Check(session.CreateSharedMemForLoginInfo() == 1, "CreateSharedMemForLoginInfo");
+    session.m_pSharedInfo->nOnline = 7;
+    Check(session.CheckOnline() == 1 && session.m_pSharedInfo->nOnline == 1, "CheckOnline publishes the answer");
+    session.DeleteSharedMemForLoginInfo();
+}
+
+bool IsOnlineMode()
+{
+    char mode[16];
+    const DWORD_T length = GetEnvironmentVariableA("VLAGT_MSVC_MODE", mode, sizeof(mode));
+    return length == 6 && FieldIs(mode, 6, "online");
+}
+
 } // namespace
 
 extern "C" int mainCRTStartup()
 {
-    Drive();
+    if (IsOnlineMode())
+        DriveOnline();
+    else
+        Drive();
     Append("checks ");
     AppendNumber(static_cast<unsigned long>(g_report.checks));
     Append(" failed ");

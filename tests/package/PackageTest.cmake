@@ -24,12 +24,15 @@ foreach(file
     message(FATAL_ERROR "the install lacks ${file}")
   endif()
 endforeach()
-# The companion library and the tool join the kit once they are built.
+# The companion library, the tool and the type library join the kit once they are built.
 foreach(file bin/Ossilet.dll bin/vlagt.exe)
   if(EXISTS ${BUILD_DIR}/${file} AND NOT EXISTS ${prefix}/${file})
     message(FATAL_ERROR "${file} is built but not installed")
   endif()
 endforeach()
+if(EXISTS ${BUILD_DIR}/bin/VLAgtClient.tlb AND NOT EXISTS ${prefix}/lib/VLAgtClient.tlb)
+  message(FATAL_ERROR "the type library is built but not installed in lib/")
+endif()
 file(GLOB_RECURSE installed RELATIVE ${prefix} ${prefix}/*)
 foreach(file IN LISTS installed)
   if(file MATCHES "test|gtest|gmock|vlhelper|vlapicaller|vlmsvccaller|corvane_store|vlagt_core")

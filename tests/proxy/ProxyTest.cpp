@@ -64,7 +64,8 @@ protected:
 } // namespace
 
 // WinINet follows the Internet settings: with the proxy switched on, the login reaches the server
-// through tinyproxy (which logs the request and adds its Via header); switched off, it goes direct.
+// through tinyproxy (which logs the request and adds its Via header) and the module's load line says
+// so; switched off, it goes direct.
 TEST_F(ProxyTest, LoginFollowsTheInternetSettingsProxy)
 {
     struct Case
@@ -75,7 +76,7 @@ TEST_F(ProxyTest, LoginFollowsTheInternetSettingsProxy)
     const Case cases[] = {{1, true}, {0, false}, {1, true}};
 
     RegistrySandbox settings(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
-    ScriptedHttpServer server(Env("VLAGT_PROXY_SERVER_ADDRESS"));
+    ScriptedHttpServer server(Env("VLAGT_NETNS_ADDRESS"));
     const std::string url = server.Url("/vl/agent");
     char folder[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, folder);
@@ -102,5 +103,8 @@ TEST_F(ProxyTest, LoginFollowsTheInternetSettingsProxy)
         EXPECT_EQ(request.Header("Via").find("tinyproxy") != std::string::npos, c.throughProxy)
             << "Via: " << request.Header("Via");
         EXPECT_EQ(Count(ReadAll(Env("VLAGT_PROXY_LOG")), "POST " + url), proxiedBefore + (c.throughProxy ? 1 : 0));
+        const auto lines = debug.LinesOf(caller.ProcessId());
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], c.throughProxy ? "CheckUseProxy TRUE. \n" : "CheckUseProxy FALSE. \n");
     }
 }
