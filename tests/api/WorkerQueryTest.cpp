@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ApiCaller.h"
+#include "HelperProcess.h"
 #include "DebugCapture.h"
 #include "DispatcherTestUtil.h"
 #include "RegistrySandbox.h"
@@ -387,6 +388,28 @@ TEST_F(WorkerQueryTest, ByName_AclAndPingFromAnotherProcess)
     EXPECT_EQ(caller.Results(), (Lines{"acl 1 " + hex, "ping 1"}));
     ASSERT_EQ(m_server.RequestCount(), 3u);
     EXPECT_EQ(m_server.Requests()[1].body, AclRequest("user01", 4));
+}
+
+// A caller may unload the module after a call timed out: the worker still running holds the module
+// until it ends, so its code stays mapped while it finishes.
+TEST_F(WorkerQueryTest, UnloadAfterATimeOut_TheWorkerFinishesSafely)
+{
+    UseServer(m_server);
+    m_server.Enqueue(ScriptedReply::WithBody(LevelReply({{1, "A"}})));
+    m_server.Enqueue(ScriptedReply::NoReply());
+    NamedEvent ready(UniqueName("vlready")), release(UniqueName("vlrelease"));
+    ApiCaller caller("acl:user01:A unload hold:" + ready.Name() + ":" + release.Name());
+    ASSERT_TRUE(ready.Wait(20000));
+    std::string untouched;
+    for (int i = 0; i < 42; ++i)
+        untouched += "a5";
+    EXPECT_EQ(caller.Results(), Lines{"acl 0 " + untouched});
+    ASSERT_TRUE(WorkerRunning("VLAclInfo")) << "the worker still waits for the ACL reply";
+
+    m_server.Stop(); // the worker's exchange fails now, in a module its caller has let go of
+    EXPECT_TRUE(WaitForWorkersToEnd("VLAclInfo"));
+    release.Set();
+    EXPECT_EQ(caller.Wait(20000), 0) << "the process must outlive its worker";
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 //   ping                                    CheckPing
 //   checkuser:<userID>                      CheckUserID
 //   cd:<folder>                             SetCurrentDirectory (no result line)
+//   unload                                  FreeLibrary on the DLL; no later step may call into it
 // Each step that has a result writes one line "<step name> <result>" to resultFile.
 // Exit code: 0 when every step ran, 100 on bad usage, 101 when the DLL or an export is missing.
 #include <windows.h>
@@ -124,6 +125,9 @@ int main(int argc, char** argv)
                 break;
             }
             fprintf(out, "checkuser %d\n", checkUserID(&step[1][0]));
+        } else if (name == "unload" && module != nullptr) {
+            FreeLibrary(module);
+            module = nullptr;
         } else if (name == "cd" && step.size() == 2) {
             if (!SetCurrentDirectoryA(step[1].c_str()))
                 exitCode = 100;
@@ -145,6 +149,7 @@ int main(int argc, char** argv)
         fflush(out);
     }
     fclose(out);
-    FreeLibrary(module);
+    if (module != nullptr)
+        FreeLibrary(module);
     return exitCode;
 }
