@@ -385,7 +385,8 @@ VLAGTCLIENT_API int __cdecl RecoveryCCF(void);
 //
 // The ACL of a user (at most 20 characters) for a named document level (at most 20 characters,
 // compared without regard to case; longer texts are cut): 1 when it was obtained, and then the 42
-// bytes are in *aclOut; 0 after 3000 ms otherwise, with *aclOut untouched, now and later.
+// bytes are in *aclOut; 0 after 3000 ms otherwise, with *aclOut untouched, now and later (a worker
+// that succeeds after its caller gave up discards its result). A null aclOut is never written.
 VLAGTCLIENT_API int __cdecl GetACLInfo(char* userID, char* levelName, ACL_INFO* aclOut);
 // 1 when the policy server answered a ping within 3000 ms, else 0 after 3000 ms.
 VLAGTCLIENT_API int __cdecl CheckPing(void);
