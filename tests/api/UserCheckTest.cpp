@@ -45,6 +45,7 @@ protected:
     void SetUp() override
     {
         CopyFileA(kBrowser, m_savedBrowser.c_str(), FALSE);
+        CreateDirectoryA("C:\\Program Files\\Internet Explorer", nullptr);
         ASSERT_TRUE(Copy("vlbrowser.exe", kBrowser));
         SetEnvironmentVariableA("VLAGT_BROWSER_RECORD", m_record.c_str());
     }
