@@ -4,6 +4,8 @@
 set -eu
 
 packages="g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 cmake ninja-build"
+# The native policy server vlpolicyd and its tests.
+packages="$packages g++ pkgconf libcpp-httplib-dev libsqlite3-dev libcli11-dev libssl-dev curl"
 
 missing=""
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -13,6 +13,8 @@ namespace vlpolicy {
 namespace {
 
 constexpr size_t kKeepAliveMaxCount = 1000;
+// Each kept-alive connection holds a worker for its idle time (5 s): room for many agents at once.
+constexpr size_t kWorkerThreads = 32;
 
 constexpr char kFormType[] = "application/x-www-form-urlencoded";
 
@@ -44,6 +46,7 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
     : m_store(store), m_service(store), m_path(path), m_pLog(log), m_pServer(std::make_unique<httplib::Server>())
 {
     httplib::Server& server = *m_pServer;
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     server.set_keep_alive_max_count(kKeepAliveMaxCount);
     server.set_payload_max_length(kMaxBodySize);
     const std::string pattern = RegexEscape(m_path);
