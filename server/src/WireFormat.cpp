@@ -204,6 +204,11 @@ bool DecodeRequest(const char* body, size_t size, DecodedRequest& out)
         TAKEOUT_INFO record;
         memcpy(&record, body, sizeof(record));
         request.userID = FieldText(record.abReserved1, sizeof(record.abReserved1));
+        // Reserved bytes that are not all zero must name a user.
+        const bool named = std::any_of(record.abReserved1, record.abReserved1 + sizeof(record.abReserved1),
+                                       [](uint8_t b) { return b != 0; });
+        if (named && request.userID.empty())
+            return false;
         request.reason = FieldText(record.szText, sizeof(record.szText));
         request.startDate = FieldText(record.szStartDate, sizeof(record.szStartDate));
         request.endDate = FieldText(record.szEndDate, sizeof(record.szEndDate));

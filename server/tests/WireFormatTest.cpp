@@ -53,6 +53,8 @@ TEST(WireFormatTest, MalformedRecords_AreRefused)
         {"take-out no such day", TakeOutRecord("_%REQ_OUT%_", "", "", "20230229", "20230301")},
         {"take-out dates not digits", TakeOutRecord("_%REQ_OUT%_", "", "", "2024-1-1", "20240102")},
         {"take-out dates empty", TakeOutRecord("_%REQ_OUT%_", "", "", "", "")},
+        {"take-out reserved bytes naming nobody",
+         TakeOutRecord("_%REQ_OUT%_", std::string("\0x", 2), "", "20240101", "20240102")},
         {"edit the size of a key record", KeyRecord("_%REQ_EDT%_", "k")},
         {"reference the size of a take-out", TakeOutRecord("_%REQ_REF%_", "", "", "20240101", "20240102")},
         {"delete one byte long", KeyRecord("_%REQ_DEL%_", "k") + '\0'},

@@ -24,13 +24,16 @@ expect_exit 0 "$bin" user list --db "$db"
 grep -q '^demo01	DEMOCO	DEMO-MANAGERS	P01' "$work/out" || fail "user list lacks demo01: $(cat "$work/out")"
 grep -q '^demo02	' "$work/out" || fail "user list lacks demo02"
 
-"$bin" serve --listen 127.0.0.1:0 --path /agent --db "$db" >"$work/serve.out" 2>"$work/serve.err" </dev/null &
-server=$!
-i=0
-while [ "$i" -lt 100 ] && ! grep -q '^listening on ' "$work/serve.out"; do sleep 0.05; i=$((i + 1)); done
+start_server() {
+    "$bin" serve --listen 127.0.0.1:0 --path /agent --db "$db" >"$work/serve.out" 2>>"$work/serve.err" </dev/null &
+    server=$!
+    i=0
+    while [ "$i" -lt 100 ] && ! grep -q '^listening on ' "$work/serve.out"; do sleep 0.05; i=$((i + 1)); done
+    url=$(sed 's/^listening on //' "$work/serve.out")
+}
+start_server
 grep -Eqx 'listening on http://127\.0\.0\.1:[0-9]+/agent' "$work/serve.out" || fail "ready line: $(cat "$work/serve.out")"
 [ "$(wc -l <"$work/serve.out")" = 1 ] || fail "more than one line on stdout"
-url=$(sed 's/^listening on //' "$work/serve.out")
 curl -s --max-time 5 "$url" | grep -q vlpolicyd || fail "GET of the path"
 [ "$(curl -s --max-time 5 --data-binary '_%REQ_PNG%_' -H 'Content-Type:' "$url")" = '_%RES_PNG%_' ] || fail "ping"
 
@@ -53,6 +56,11 @@ printf '2027060120270605' >>"$work/req"
 head -c 70 /dev/zero >>"$work/req"
 curl -s --max-time 5 --data-binary @"$work/req" -H 'Content-Type:' "$url" | head -c 5 >"$work/status"
 [ "$(cat "$work/status")" = 40000 ] || fail "take-out request: $(cat "$work/status")"
+
+# Killed at once, the server loses nothing it answered.
+kill -KILL "$server"
+wait "$server" 2>/dev/null
+start_server
 expect_exit 0 "$bin" takeout list --db "$db"
 key=$(cut -f1 "$work/out" | head -n1)
 grep -Eq '^[0-9a-f]{32}	demo02	requested	20270601	20270605	-	-	trade fair$' "$work/out" \
