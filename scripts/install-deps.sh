@@ -4,6 +4,8 @@
 set -eu
 
 packages="g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 cmake ninja-build"
+# ip, for the network-namespace tests of the online check.
+packages="$packages iproute2"
 # The native policy server vlpolicyd and its tests.
 packages="$packages g++ pkgconf libcpp-httplib-dev libsqlite3-dev libcli11-dev libssl-dev curl"
 
