@@ -3,7 +3,8 @@
 //
 // Usage: vlserverprobe login <url> <user> <password> <ccfPath>
 //          DRMAgentLogin on the process-wide session, then what the shared record names; then a
-//          session of its own logs in, writes the CCF and reads it back.
+//          session of its own logs in, writes the CCF and reads it back; a third logs in by the
+//          web login.
 //        vlserverprobe reference <url> <user> <takeOutKey> <ccfPath>
 //          CDRMLogin::Communicate(SIG_REQ_TAKEOUT_REF), then the take-out state the CCF records.
 // Exit code: 0 when the steps ran, 100 on bad usage.
@@ -44,6 +45,15 @@ int Login(char** argv)
     printf("ccf %s %s %s\n", session.m_CCFInfo.szUserID, session.m_CCFInfo.szCompanyID, session.m_CCFInfo.szDKMS);
     session.DeleteSharedMemForLoginInfo();
     reader.CrearSharedMemForLoginInfo();
+
+    CDRMLogin web;
+    web.SetServerIP(argv[0]);
+    web.SetUserInfo(argv[1], argv[2]);
+    web.CreateSharedMemForLoginInfo();
+    const unsigned long webStatus = web.Communicate(SIG_REQ_WEB_LOGIN);
+    printf("web login %lu %s %u\n", webStatus, Text(web.m_LoginInfo.szCompanyID, sizeof(web.m_LoginInfo.szCompanyID)).c_str(),
+           web.m_LoginInfo.abAppFlags[APP_FLAG_MSPAINT]);
+    web.DeleteSharedMemForLoginInfo();
     return 0;
 }
 

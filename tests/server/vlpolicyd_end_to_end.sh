@@ -2,7 +2,7 @@
 # End to end through the real module under Wine against the native policy server: a login by
 # DRMAgentLogin returns 40000 and publishes the user, a CCF is written from the reply, a take-out
 # requested through TakeOutPC shows in `vlpolicyd takeout list`, and after `takeout approve` a
-# reference records the approved dates in the CCF.
+# reference records the approved dates in the CCF; GetACLInfo and the ping answer from it.
 # Usage: vlpolicyd_end_to_end.sh VLPOLICYD WINE_RUN BINDIR WORKFOLDER
 # Exit code 77 (skipped) when VLPOLICYD is not there.
 set -u
@@ -38,6 +38,7 @@ expect_line "$work/login.out" "login 40000"
 expect_line "$work/login.out" "published demo01"
 expect_line "$work/login.out" "session login 40000"
 expect_line "$work/login.out" "ccf demo01 DEMOCO dkms.demo.invalid:7001"
+expect_line "$work/login.out" "web login 40000 DEMOCO 10"
 
 # A take-out through TakeOutPC, by a caller that knows the DLL only by name.
 "$wine_run" "$bindir/vlapicaller.exe" "$work/caller.txt" "url:$url" login:demo02:demo-pass-02 \
@@ -57,5 +58,14 @@ expect_line "$work/user.ccf" "TakeOutStartDate=20270602"
 expect_line "$work/user.ccf" "TakeOutEndDate=20270604"
 
 grep -q ' 127.0.0.1 reference demo02 40000$' "$work/serve.err" || fail "no log line of the reference"
+
+# The quick questions read the server URL from the registry: the level list, the ACL and the ping.
+key_path='HKLM\Software\Velmora\Tessaline'
+"$wine_run" reg add "$key_path" /v VLDrmAgtSvr /d "$url" /f >/dev/null 2>&1 </dev/null
+"$wine_run" "$bindir/vlapicaller.exe" "$work/quick.txt" acl:demo01:confidential ping >/dev/null 2>>"$work/wine.err" </dev/null
+"$wine_run" reg delete "$key_path" /v VLDrmAgtSvr /f >/dev/null 2>&1 </dev/null
+acl_hex="$(printf 'demo01:3:RWP' | od -An -tx1 | tr -d ' \n')$(printf '%060d' 0)"
+expect_line "$work/quick.txt" "acl 1 $acl_hex"
+expect_line "$work/quick.txt" "ping 1"
 [ "$failures" = 0 ] && echo "all passed"
 exit "$failures"
