@@ -8,6 +8,8 @@ packages="g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 cmake ninja-build"
 # tinyproxy's program without its system service, for the proxy test; ip, for the network-namespace
 # tests (online check, proxy).
 packages="$packages clang-14 lld-14 llvm-14 tinyproxy-bin iproute2"
+# The native policy server vlpolicyd and its tests.
+packages="$packages g++ pkgconf libcpp-httplib-dev libsqlite3-dev libcli11-dev libssl-dev curl"
 
 missing=""
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
