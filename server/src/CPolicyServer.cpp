@@ -1,5 +1,8 @@
 #include "CPolicyServer.h"
 
+#include <chrono>
+#include <thread>
+
 #include <httplib.h>
 #include <strings.h>
 #include <time.h>
@@ -133,11 +136,21 @@ int CPolicyServer::Bind(const std::string& host, int port)
 
 bool CPolicyServer::Serve()
 {
-    return m_pServer->listen_after_bind();
+    m_nServeState = kServing;
+    bool served = true;
+    if (!m_bStopRequested)
+        served = m_pServer->listen_after_bind();
+    m_nServeState = kServed;
+    return served;
 }
 
 void CPolicyServer::Stop()
 {
+    // The HTTP library's stop only ends a loop that already runs: a Stop that comes between the
+    // start of Serve and the start of that loop would otherwise be lost and Serve would never end.
+    m_bStopRequested = true;
+    for (int waited = 0; waited < 5000 && m_nServeState == kServing && !m_pServer->is_running(); ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     m_pServer->stop();
 }
 

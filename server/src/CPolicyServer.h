@@ -10,6 +10,7 @@
 
 #include <stdio.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -51,6 +52,9 @@ private:
     FILE* m_pLog;
     std::mutex m_logMutex;
     std::unique_ptr<httplib::Server> m_pServer;
+    enum { kIdle, kServing, kServed };
+    std::atomic<int> m_nServeState{kIdle};
+    std::atomic<bool> m_bStopRequested{false};
 };
 
 } // namespace vlpolicy

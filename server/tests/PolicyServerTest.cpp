@@ -177,6 +177,14 @@ TEST_F(PolicyServerTest, TakeOut_FromRequestThroughEveryDecision_SurvivesRestart
     EXPECT_EQ(Reference("not-a-key"), "45005");
 }
 
+TEST_F(PolicyServerTest, StopRightAfterStart_EndsServe)
+{
+    // Stop may come before the serving thread has entered its accept loop; each round must end.
+    for (int round = 0; round < 50; ++round)
+        Restart();
+    EXPECT_EQ(Exchange("_%REQ_PNG%_"), "_%RES_PNG%_");
+}
+
 TEST_F(PolicyServerTest, TakeOutOwner_IsTheNamedUserElseTheAddressesLastLogin)
 {
     ASSERT_EQ(Login("demo02", "demo-pass-02", "127.0.0.2"), "40000");
