@@ -73,6 +73,9 @@ struct ScriptedReply
     bool noReply = false;          // never answer; hold the connection open until Stop()
     bool closeWithoutReply = false; // close the connection as soon as the request is read
     bool raw = false;               // send `body` verbatim as the whole reply, then close
+    bool endless = false;           // after `body`, send filler without end until the client goes
+    bool reset = false;             // end the connection with a reset (RST), not a close
+    bool resetInRequestBody = false; // reset as soon as the request head is read, body unread
 
     // 200 with the body and a Content-Length.
     static ScriptedReply WithBody(std::string body);
@@ -84,6 +87,11 @@ struct ScriptedReply
     static ScriptedReply CloseWithoutReply();
     // Exactly these bytes (status line and headers included, or not), then the connection closes.
     static ScriptedReply Raw(std::string bytes);
+    // 200 with `prefix` and then filler bytes, chunked or ended by closing, far past any bound a
+    // client has (the server gives up after 40 MiB, or when the client goes).
+    static ScriptedReply Endless(std::string prefix, Framing framing = Framing::Chunked);
+    // Resets the connection once the request head is read, before its body is taken in.
+    static ScriptedReply ResetInRequestBody();
 
     ScriptedReply& Status(int code, std::string text);
     ScriptedReply& InPieces(std::vector<size_t> sizes, DWORD pauseBetweenMs);
@@ -91,6 +99,8 @@ struct ScriptedReply
     ScriptedReply& Delay(DWORD ms);
     ScriptedReply& CloseAfter(size_t bodyBytes);
     ScriptedReply& AddHeader(std::string line);
+    // Ends the connection, wherever the reply ends it, with a reset instead of a close.
+    ScriptedReply& WithReset();
 };
 
 class ScriptedHttpServer
@@ -127,7 +137,8 @@ public:
 private:
     void AcceptLoop();
     void ServeConnection(SOCKET socket, size_t connection);
-    bool ReadRequest(SOCKET socket, std::string& pending, RecordedRequest& request);
+    // False when the connection ends; *reset tells that the script wants it reset at once.
+    bool ReadRequest(SOCKET socket, std::string& pending, RecordedRequest& request, bool* reset);
     // Plays one reply; false when the connection must be closed afterwards.
     bool PlayReply(SOCKET socket, const ScriptedReply& reply);
     bool SendAll(SOCKET socket, const char* data, size_t length);
