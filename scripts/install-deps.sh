@@ -4,6 +4,8 @@
 set -eu
 
 packages="g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 cmake ninja-build"
+# The parsers' fuzz targets: clang with libFuzzer and the sanitizers.
+packages="$packages clang-14 libclang-rt-14-dev"
 
 missing=""
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
