@@ -3,12 +3,13 @@
 # UndefinedBehaviorSanitizer; build/fuzz) and runs each for SECONDS (default 10), niced, from its
 # seed corpus. Prints per target the executions and the findings; exits 1 when anything was found.
 #     scripts/fuzz.sh [SECONDS]
-# Findings are kept in build/fuzz/findings/<target>/; the corpus grown by the run in
+# Findings are kept in build/fuzz/findings/<target>/ (FUZZ_OUT names another folder); the corpus
+# grown by the run in
 # build/fuzz/corpus/<target>/ (the seeds in fuzz/corpus/ are left as they are).
 set -eu
 cd "$(dirname "$0")/.."
 seconds="${1:-10}"
-out=build/fuzz
+out="${FUZZ_OUT:-build/fuzz}"
 
 cmake -S fuzz -B "$out" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 cmake --build "$out" -j2 >/dev/null
