@@ -223,14 +223,27 @@ std::vector<RecordedRequest> ScriptedHttpServer::Requests() const
 size_t ScriptedHttpServer::RequestCount() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_requests.size();
+    return m_requestCount;
+}
+
+void ScriptedHttpServer::SetDefaultReply(ScriptedReply reply)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_default = std::move(reply);
+    m_hasDefault = true;
+}
+
+void ScriptedHttpServer::RecordRequests(bool record)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_recording = record;
 }
 
 bool ScriptedHttpServer::WaitForRequests(size_t count, DWORD timeoutMs) const
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                              [&] { return m_requests.size() >= count; });
+                              [&] { return m_requestCount >= count; });
 }
 
 size_t ScriptedHttpServer::ConnectionCount() const
@@ -335,8 +348,12 @@ void ScriptedHttpServer::ServeConnection(SOCKET socket, size_t connection)
         ScriptedReply reply;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_requests.push_back(request);
-            if (m_script.empty()) {
+            ++m_requestCount;
+            if (m_recording)
+                m_requests.push_back(request);
+            if (m_script.empty() && m_hasDefault) {
+                reply = m_default;
+            } else if (m_script.empty()) {
                 reply = ScriptedReply::WithBody("unscripted").Status(500, "Unscripted");
             } else {
                 reply = std::move(m_script.front());
@@ -416,6 +433,7 @@ bool ScriptedHttpServer::ReadRequest(SOCKET socket, std::string& pending, Record
         if (!m_script.empty() && m_script.front().resetInRequestBody) {
             m_script.pop_front();
             request.body = pending; // whatever of the body came with the head
+            ++m_requestCount;
             m_requests.push_back(request);
             *reset = true;
         }

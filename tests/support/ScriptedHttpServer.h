@@ -119,6 +119,12 @@ public:
     // Appends a reply to the script.
     void Enqueue(ScriptedReply reply);
 
+    // The reply played whenever the script is empty (instead of "500 Unscripted").
+    void SetDefaultReply(ScriptedReply reply);
+    // Whether requests are kept for Requests() (they are by default); a long run turns it off so
+    // that the server's memory stays flat. RequestCount() counts them either way.
+    void RecordRequests(bool record);
+
     // Copies of the requests received so far, oldest first.
     std::vector<RecordedRequest> Requests() const;
     size_t RequestCount() const;
@@ -155,6 +161,10 @@ private:
     bool m_stopping = false;
     std::deque<ScriptedReply> m_script;
     std::vector<RecordedRequest> m_requests;
+    size_t m_requestCount = 0;
+    bool m_recording = true;
+    bool m_hasDefault = false;
+    ScriptedReply m_default;
     std::vector<SOCKET> m_connections;
     size_t m_connectionCount = 0;
 
