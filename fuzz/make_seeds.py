@@ -89,6 +89,26 @@ SEEDS = {
         "empty": ccf({}),
         "damaged": b"CORVANE-CCF 1\r\nUserID=x\r\nCRC32=00000000\r\n",
     },
+    "fuzz_level_search": {
+        "internal": LEVELS[11:] + b"internal",
+        "upper-case": LEVELS[11:] + b"SECRET",
+        "no-match": LEVELS[11:] + b"top",
+        "count-too-large": b"\xff" + LEVELS[12:] + b"public",
+    },
+    "fuzz_command_text": {
+        "quoted": b'"C:\\Program Files\\Velmora\\agent.exe" "%1"\0C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE\0'
+        b"http://policy.example/login",
+        "plain": b"C:\\Velmora\\agent.exe %1",
+        "network": b'"\\\\server\\share\\agent.exe"',
+        "relative": b"agent.exe",
+    },
+    "fuzz_offline_decision": {
+        "accepted": b"\x01user01\0USER01\020240101\020241231\020240601\020240615",
+        "rolled-back": b"\x01user01\0user01\020240101\020241231\020240901\020240615",
+        "not-approved": b"\x02user01\0user01\020240101\020241231\0\020240615",
+        "bad-date": b"\x01user01\0user01\020240230\02024123\0\020240615",
+        "other-user": b"\x01user01\0user02\020240101\020241231\0\020240615",
+    },
 }
 
 for target, seeds in SEEDS.items():

@@ -3,9 +3,8 @@
 # UndefinedBehaviorSanitizer; build/fuzz) and runs each for SECONDS (default 10), niced, from its
 # seed corpus. Prints per target the executions and the findings; exits 1 when anything was found.
 #     scripts/fuzz.sh [SECONDS]
-# Findings are kept in build/fuzz/findings/<target>/ (FUZZ_OUT names another folder); the corpus
-# grown by the run in
-# build/fuzz/corpus/<target>/ (the seeds in fuzz/corpus/ are left as they are).
+# Findings are kept in build/fuzz/findings/<target>/ (FUZZ_OUT names another folder), the corpus
+# grown by the run in build/fuzz/corpus/<target>/ (the seeds in fuzz/corpus/ stay as they are).
 set -eu
 cd "$(dirname "$0")/.."
 seconds="${1:-10}"
@@ -14,7 +13,8 @@ out="${FUZZ_OUT:-build/fuzz}"
 cmake -S fuzz -B "$out" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 cmake --build "$out" -j2 >/dev/null
 
-targets="fuzz_binary_reply fuzz_login_reply fuzz_tagged_reply fuzz_app_list fuzz_ccf_file"
+targets="fuzz_binary_reply fuzz_login_reply fuzz_tagged_reply fuzz_app_list fuzz_ccf_file fuzz_level_search
+    fuzz_command_text fuzz_offline_decision"
 found=0
 printf '%-20s %12s %9s\n' target executions findings
 for t in $targets; do

@@ -4,8 +4,12 @@
 set -eu
 
 packages="g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 cmake ninja-build"
-# The parsers' fuzz targets: clang with libFuzzer and the sanitizers.
-packages="$packages clang-14 libclang-rt-14-dev"
+# The Microsoft-style import libraries (llvm-dlltool) and the Microsoft-ABI test caller (clang, lld-link);
+# tinyproxy's program without its system service, for the proxy test; ip, for the network-namespace
+# tests (online check, proxy).
+packages="$packages clang-14 lld-14 llvm-14 tinyproxy-bin iproute2"
+# The parsers' fuzz targets: libFuzzer and the sanitizers' runtime for clang.
+packages="$packages libclang-rt-14-dev"
 
 missing=""
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

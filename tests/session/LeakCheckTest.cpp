@@ -138,4 +138,56 @@ TEST_F(LeakCheckTest, ThousandCcfWritesLeaveHandlesAndHeapAsTheyWere)
     EXPECT_EQ(m_ccf.Value("CompanyID"), "company-1");
 }
 
+// A worker of the kind holds its named mutex while it runs: wait until none does.
+bool WorkersEnded(const char* mutexName)
+{
+    for (int i = 0; i < 250; ++i) {
+        HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, mutexName);
+        if (mutex == nullptr)
+            return true;
+        CloseHandle(mutex);
+        Sleep(20);
+    }
+    return false;
+}
+
+TEST_F(LeakCheckTest, ThousandAclQueriesAndPingsLeaveHandlesAndHeapAsTheyWere)
+{
+    // The workers read the server's URL from the registry; the server answers each query by kind.
+    m_registry.SetString("VLDrmAgtSvr", m_server.Url("/vl/agent"));
+    m_server.SetResponder([](const RecordedRequest& request) {
+        if (request.body.rfind("_%REQ_LVL%_", 0) == 0)
+            return ScriptedReply::WithBody(SuccessBody(SIG_REQ_LEVEL));
+        if (request.body.rfind("_%REQ_ACL%_", 0) == 0)
+            return ScriptedReply::WithBody(SuccessBody(SIG_REQ_ACL));
+        return ScriptedReply::WithBody(SuccessBody(SIG_REQ_PING));
+    });
+    struct Query
+    {
+        const char* name;
+        const char* mutex;
+        std::function<int()> call;
+    };
+    const Query queries[] = {
+        {"GetACLInfo", "VLAclInfo",
+         [] {
+             char user[] = "user01", level[] = "internal";
+             ACL_INFO acl;
+             return GetACLInfo(user, level, &acl);
+         }},
+        {"CheckPing", "VLPing", [] { return CheckPing(); }},
+    };
+    for (const Query& query : queries) {
+        SCOPED_TRACE(query.name);
+        int failures = 0;
+        ExpectNoGrowth([&] {
+            if (query.call() != 1)
+                ++failures;
+            // Each worker reports before it ends: let it end before the next reading.
+            WorkersEnded(query.mutex);
+        });
+        EXPECT_EQ(failures, 0);
+    }
+}
+
 } // namespace

@@ -24,6 +24,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -106,14 +107,15 @@ struct ScriptedReply
 class ScriptedHttpServer
 {
 public:
-    // Binds and starts listening; throws std::runtime_error when it cannot.
-    ScriptedHttpServer();
+    // Binds and starts listening; throws std::runtime_error when it cannot. Another address than
+    // 127.0.0.1 is for tests inside a network namespace of their own.
+    explicit ScriptedHttpServer(const std::string& address = "127.0.0.1");
     ~ScriptedHttpServer();
     ScriptedHttpServer(const ScriptedHttpServer&) = delete;
     ScriptedHttpServer& operator=(const ScriptedHttpServer&) = delete;
 
     unsigned short Port() const { return m_port; }
-    // "http://127.0.0.1:<port>" followed by `pathAndQuery`.
+    // "http://<address>:<port>" followed by `pathAndQuery`.
     std::string Url(const std::string& pathAndQuery = "/") const;
 
     // Appends a reply to the script.
@@ -121,6 +123,8 @@ public:
 
     // The reply played whenever the script is empty (instead of "500 Unscripted").
     void SetDefaultReply(ScriptedReply reply);
+    // The same, chosen for each request by `responder` (called on a server thread).
+    void SetResponder(std::function<ScriptedReply(const RecordedRequest&)> responder);
     // Whether requests are kept for Requests() (they are by default); a long run turns it off so
     // that the server's memory stays flat. RequestCount() counts them either way.
     void RecordRequests(bool record);
@@ -152,6 +156,7 @@ private:
     bool WaitOrStop(DWORD ms);
     bool Stopping() const;
 
+    std::string m_address;
     SOCKET m_listen = INVALID_SOCKET;
     unsigned short m_port = 0;
     bool m_wsaStarted = false;
@@ -165,6 +170,7 @@ private:
     bool m_recording = true;
     bool m_hasDefault = false;
     ScriptedReply m_default;
+    std::function<ScriptedReply(const RecordedRequest&)> m_responder;
     std::vector<SOCKET> m_connections;
     size_t m_connectionCount = 0;
 
