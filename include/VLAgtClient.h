@@ -12,7 +12,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(VLAGTCLIENT_BUILD)
+#if !defined(_WIN32)
+#define VLAGTCLIENT_API // a native build (the parsers' fuzz targets) uses the records only
+#elif defined(VLAGTCLIENT_BUILD)
 #define VLAGTCLIENT_API __declspec(dllexport)
 #else
 #define VLAGTCLIENT_API __declspec(dllimport)

@@ -10,6 +10,8 @@ packages="g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 cmake ninja-build"
 packages="$packages clang-14 lld-14 llvm-14 tinyproxy-bin iproute2"
 # The native policy server vlpolicyd and its tests.
 packages="$packages g++ pkgconf libcpp-httplib-dev libsqlite3-dev libcli11-dev libssl-dev curl"
+# The parsers' fuzz targets: libFuzzer and the sanitizers' runtime for clang.
+packages="$packages libclang-rt-14-dev"
 
 missing=""
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

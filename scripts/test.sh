@@ -17,3 +17,6 @@ cmake --build --preset default
 build/wine-prefix.sh start
 trap 'build/wine-prefix.sh stop' EXIT
 ctest --preset default
+
+# The parsers' fuzz targets, natively with sanitizers, a few seconds each.
+scripts/fuzz.sh 3

@@ -12,6 +12,7 @@
 #include "common/DebugLog.h"
 #include "common/TextUtil.h"
 #include "common/WinApi.h"
+#include "policy/AppList.h"
 
 namespace {
 
@@ -30,11 +31,6 @@ constexpr AutoEncryptKind kMarkOrder[] = {
 };
 static_assert(sizeof(kMarkOrder) / sizeof(kMarkOrder[0]) == sizeof(CCF_INFO::abAppFlags),
               "one mark per automatic-encryption flag");
-
-// Separator of the application list, and the buffer each of its names is held in: a name of 50
-// characters or more does not fit and is skipped with its pair.
-constexpr char kAppListSeparator = '|';
-constexpr size_t kAppNameSize = 50;
 
 // The programs the agent watches, as one zero-filled 520-byte field value.
 constexpr char kFixedAppList[] =
@@ -78,45 +74,14 @@ struct FieldText
     char text[N];
 };
 
-// The next name of the application list at `cursor`: empty names between adjacent separators are
-// skipped. False when the list holds no further name.
-bool NextName(const char*& cursor, const char*& name, size_t& length)
-{
-    while (*cursor == kAppListSeparator)
-        ++cursor;
-    if (*cursor == '\0')
-        return false;
-    name = cursor;
-    while (*cursor != '\0' && *cursor != kAppListSeparator)
-        ++cursor;
-    length = static_cast<size_t>(cursor - name);
-    return true;
-}
-
 // Writes each application of the list with its library as a named field of the CCF.
 void WriteAppLibraryPairs(CCCF& ccf, const char* appList)
 {
-    if (appList == nullptr)
-        return;
-    char szApp[kAppNameSize] = {};
-    char szDll[kAppNameSize] = {};
-    const char* cursor = appList;
-    const char* app = nullptr;
-    const char* dll = nullptr;
-    size_t appLength = 0, dllLength = 0;
-    while (NextName(cursor, app, appLength)) {
-        if (!NextName(cursor, dll, dllLength))
-            break; // an application without a library ends the list
-        if (appLength >= kAppNameSize || dllLength >= kAppNameSize)
-            continue; // cut, the name would name another program
-        memcpy(szApp, app, appLength);
-        memcpy(szDll, dll, dllLength);
-        DebugLog("[CreateCCF] App : %s, Dll : %s", szApp, szDll);
-        wchar_t wideApp[kAppNameSize] = {};
-        AnsiToWide(szApp, wideApp, static_cast<int>(kAppNameSize));
-        ccf.SetField(Wide(wideApp), szDll, static_cast<int>(dllLength + 1));
-        memset(szApp, 0, sizeof(szApp));
-        memset(szDll, 0, sizeof(szDll));
+    for (vlagt::AppLibraryPair& pair : vlagt::SplitAppList(appList)) {
+        DebugLog("[CreateCCF] App : %s, Dll : %s", pair.szApp, pair.szDll);
+        wchar_t wideApp[vlagt::kAppNameSize] = {};
+        AnsiToWide(pair.szApp, wideApp, static_cast<int>(vlagt::kAppNameSize));
+        ccf.SetField(Wide(wideApp), pair.szDll, static_cast<int>(pair.nDllLength + 1));
     }
 }
 

@@ -7,6 +7,7 @@
 #include "common/DebugLog.h"
 #include "common/TextUtil.h"
 #include "common/WinApi.h"
+#include "session/ReplyRecords.h"
 #include "session/SessionConstants.h"
 #include "settings/CRegSettings.h"
 #include "transport/CWinInetApp.h"
@@ -29,25 +30,6 @@ static_assert(sizeof(kSiteCode) - 1 == sizeof(LOGIN_REQ::szSiteCode), "the site 
 void PutTag(char* field, const char (&tag)[VLAGT_SIGNAL_LEN + 1])
 {
     memcpy(field, tag, VLAGT_SIGNAL_LEN);
-}
-
-// The application list's length: a plain decimal number in its 14-byte field (digits, then zero
-// fill). Anything else counts as 0.
-size_t ParseAppInfoLength(const char (&field)[14])
-{
-    const size_t digits = vlagt::FieldLength(field, sizeof(field));
-    unsigned long long value = 0;
-    for (size_t i = 0; i < digits; ++i) {
-        if (field[i] < '0' || field[i] > '9')
-            return 0;
-        value = value * 10 + static_cast<unsigned>(field[i] - '0');
-        if (value > 0xFFFFFFFFull)
-            value = 0xFFFFFFFFull; // clamped below to what was received
-    }
-    for (size_t i = digits; i < sizeof(field); ++i)
-        if (field[i] != '\0')
-            return 0;
-    return static_cast<size_t>(value);
 }
 
 // Copies the user ID of the session into the shared record: 20 bytes, zero-filled after the ID.
@@ -84,15 +66,10 @@ unsigned long LoginExchange(CDRMLogin& s, CWinInetApp& channel)
 
     // The reply record is only as long as what was received: never read past it.
     const size_t received = channel.m_pBuffer ? channel.m_dwBufferLen : 0;
-    const size_t fixed = received < sizeof(LOGIN_INFO) ? received : sizeof(LOGIN_INFO);
-    if (fixed > 0)
-        memcpy(&s.m_LoginInfo, channel.m_pBuffer.get(), fixed);
+    const vlagt::AppInfoText appInfo = vlagt::ParseLoginReply(channel.m_pBuffer.get(), received, s.m_LoginInfo);
     DebugLog("Signal [%.*s]", VLAGT_SIGNAL_LEN, s.m_LoginInfo.szSignal);
 
-    size_t length = ParseAppInfoLength(s.m_LoginInfo.szAppInfoLen);
-    const size_t available = received > sizeof(LOGIN_INFO) ? received - sizeof(LOGIN_INFO) : 0;
-    if (length > available)
-        length = available;
+    const size_t length = appInfo.nLength;
     free(s.m_pAppInfo);
     s.m_pAppInfo = static_cast<char*>(calloc(length + 1, 1));
     if (s.m_pAppInfo == nullptr) {
@@ -101,7 +78,7 @@ unsigned long LoginExchange(CDRMLogin& s, CWinInetApp& channel)
         return 0;
     }
     if (length > 0)
-        memcpy(s.m_pAppInfo, channel.m_pBuffer.get() + sizeof(LOGIN_INFO), length);
+        memcpy(s.m_pAppInfo, appInfo.pText, length);
 
     if (s.m_pSharedInfo == nullptr)
         return 0;
@@ -197,8 +174,7 @@ unsigned long AclExchange(CDRMLogin& s, CWinInetApp& channel)
     const int status = channel.UseHttpSendReqEx(&request, sizeof(request), &reply, sizeof(reply));
     if (static_cast<unsigned long>(status) != vlagt::kStatusSuccess)
         return static_cast<unsigned long>(status);
-    memset(&s.m_AclInfo, 0, sizeof(s.m_AclInfo));
-    memcpy(&s.m_AclInfo, &reply.AclInfo, sizeof(s.m_AclInfo));
+    vlagt::ParseAclReply(reinterpret_cast<const char*>(&reply), sizeof(reply), s.m_AclInfo);
     return vlagt::kStatusSuccess;
 }
 
@@ -212,8 +188,7 @@ unsigned long LevelExchange(CDRMLogin& s, CWinInetApp& channel)
     const int status = channel.UseHttpSendReqEx(request, sizeof(request), &reply, sizeof(reply));
     if (static_cast<unsigned long>(status) != vlagt::kStatusSuccess)
         return static_cast<unsigned long>(status);
-    memset(&s.m_DocLevelList, 0, sizeof(s.m_DocLevelList));
-    memcpy(&s.m_DocLevelList, &reply.LevelList, sizeof(s.m_DocLevelList));
+    vlagt::ParseLevelListReply(reinterpret_cast<const char*>(&reply), sizeof(reply), s.m_DocLevelList);
     return vlagt::kStatusSuccess;
 }
 

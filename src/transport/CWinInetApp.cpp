@@ -1,7 +1,6 @@
 #include "transport/CWinInetApp.h"
 
 #include <limits.h>
-#include <mbctype.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -13,6 +12,8 @@
 #include "common/DebugLog.h"
 #include "common/TextUtil.h"
 #include "session/SessionConstants.h"
+#include "transport/ReplyParse.h"
+#include "transport/TaggedReply.h"
 
 namespace {
 
@@ -25,17 +26,14 @@ constexpr char kPong[] = "_%RES_PNG%_";
 constexpr DWORD kPingLen = 11;
 static_assert(sizeof(kPing) - 1 == kPingLen && sizeof(kPong) - 1 == kPingLen, "ping is 11 bytes");
 
-constexpr size_t kStatusLen = 5;
-constexpr int kStatusSuccess = 40000;
-constexpr int kTagMissing = 46000;
+constexpr int kStatusSuccess = vlagt::kReplyStatusSuccess;
+constexpr int kTagMissing = vlagt::kTagMissing;
 
 constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded\n";
 static_assert(sizeof(kFormHeader) - 1 == 48, "the form header is 48 bytes, ending in a single LF");
 constexpr size_t kFormAreaSize = 512;
 constexpr size_t kWebReplyBlock = 10000; // a reply keeps at most 9,999 bytes and stays terminated
-constexpr size_t kTagAreaSize = 50;      // "</" + name + ">" + terminator: names up to 46
-constexpr size_t kMaxTagName = 46;
-constexpr size_t kValueAreaSize = 260;
+constexpr size_t kValueAreaSize = vlagt::kValueAreaSize;
 constexpr char kSeparator[] = "===============================";
 
 using HeapBlock = std::unique_ptr<char, CWinInetApp::CHeapFree>;
@@ -49,45 +47,6 @@ HeapBlock AllocateBlock(size_t size)
 unsigned HandleValue(const void* p)
 {
     return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p));
-}
-
-// The decimal value of a text the way the C library's atol reads it (leading white space, an
-// optional sign, digits up to the first non-digit, 0 without digits), saturated at the int range
-// instead of overflowing.
-int ReadDecimal(const char* text)
-{
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
-        ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-')
-        negative = (*p++ == '-');
-    long long value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10 + (*p - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1)
-            value = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (negative)
-        return static_cast<int>(-value);
-    return static_cast<int>(std::min<long long>(value, INT_MAX));
-}
-
-// Length of the multibyte character at p: 2 for a lead byte of the process's multibyte code page
-// followed by another byte, else 1. Never steps over the terminator.
-size_t CharLength(const char* p)
-{
-    return (_ismbblead(static_cast<unsigned char>(*p)) && p[1] != '\0') ? 2 : 1;
-}
-
-// First occurrence of `pattern` in `text` that starts on a character boundary; case-sensitive.
-char* FindOnBoundary(char* text, const char* pattern)
-{
-    const size_t length = strlen(pattern);
-    for (char* p = text; *p != '\0'; p += CharLength(p))
-        if (strncmp(p, pattern, length) == 0)
-            return p;
-    return nullptr;
 }
 
 bool IsUnreserved(unsigned char c)
@@ -334,9 +293,11 @@ int CWinInetApp::UseHttpSendReqEx(const void* pRequest, DWORD dwRequestLen, void
         return failure;
 
     // Read the reply body to its end, one read per pass, each sized by what the library reports.
+    // A body past the bound is not read further: the exchange fails and nothing of it is kept.
     DWORD dwAvailable = 0;
     DWORD dwRead = 0;
     DWORD dwLastRead = 0;
+    bool tooLong = false;
     do {
         dwRead = 0;
         InternetQueryDataAvailable(m_hRequest.Get(), &dwAvailable, 0, 0);
@@ -347,7 +308,16 @@ int CWinInetApp::UseHttpSendReqEx(const void* pRequest, DWORD dwRequestLen, void
         if (InternetReadFile(m_hRequest.Get(), block.get(), dwAvailable, &dwRead)) {
             DebugLog("[InternetReadFile] size [%d]", static_cast<int>(dwRead));
             if (dwRead > 0) {
+                const size_t needed = m_vecReply.size() + dwRead;
+                if (needed > vlagt::kMaxBinaryReply) {
+                    tooLong = true;
+                    break;
+                }
                 try {
+                    // Grow by doubling, but never past the bound.
+                    if (needed > m_vecReply.capacity())
+                        m_vecReply.reserve(std::min(std::max(needed, 2 * m_vecReply.capacity()),
+                                                    vlagt::kMaxBinaryReply));
                     m_vecReply.insert(m_vecReply.end(), block.get(), block.get() + dwRead);
                 } catch (const std::bad_alloc&) {
                     break;
@@ -359,34 +329,38 @@ int CWinInetApp::UseHttpSendReqEx(const void* pRequest, DWORD dwRequestLen, void
         }
     } while (dwRead > 0);
 
+    if (tooLong) {
+        DebugLog("[UseHttpSendReqEx] reply longer than %u bytes: not read further, nothing kept",
+                 static_cast<unsigned>(vlagt::kMaxBinaryReply));
+        WinInetAppCloseHandle();
+        std::vector<char>().swap(m_vecReply);
+        return 0;
+    }
+
     // The status is the first five bytes, or fewer when fewer arrived; never read past them.
-    char szStatus[10] = {};
-    if (!m_vecReply.empty())
-        memcpy(szStatus, m_vecReply.data(), std::min(m_vecReply.size(), kStatusLen));
-    const int status = ReadDecimal(szStatus);
+    const vlagt::BinaryReply parsed = vlagt::ParseBinaryReply(m_vecReply.data(), m_vecReply.size());
+    const int status = parsed.nStatus;
     if (status != kStatusSuccess)
-        DebugLog("Server Return Error[%s]\n", szStatus);
+        DebugLog("Server Return Error[%s]\n", parsed.szStatus);
 
     WinInetAppCloseHandle();
 
     int result = status;
     if (status == kStatusSuccess) {
-        // A success status needs all five bytes, so the record is what follows them.
-        const size_t recordLen = m_vecReply.size() - kStatusLen;
-        const char* record = m_vecReply.data() + kStatusLen;
+        const size_t recordLen = parsed.nRecordLen;
         HeapBlock block = AllocateBlock(recordLen);
         if (!block) {
             result = 0; // the record cannot be kept: never report success without it
         } else {
             if (recordLen > 0)
-                memcpy(block.get(), record, recordLen);
+                memcpy(block.get(), parsed.pRecord, recordLen);
             m_pBuffer = std::move(block);
             m_dwBufferLen = static_cast<DWORD>(recordLen);
             DebugLog("[buffer] size : %d", static_cast<int>(recordLen));
             DebugLog("[buffer] [%x][%s]", HandleValue(m_pBuffer.get()),
                      Shown(m_pBuffer.get(), recordLen).c_str());
-            if (pReply != nullptr && dwReplySize > 0 && recordLen > 0)
-                memcpy(pReply, m_pBuffer.get(), std::min<size_t>(recordLen, dwReplySize));
+            if (dwReplySize > 0)
+                vlagt::CopyReplyRecord(m_pBuffer.get(), recordLen, pReply, dwReplySize);
             DebugLog("HttpSendReqEx Success = %d,%d,%d", static_cast<int>(dwReplySize),
                      static_cast<int>(dwLastRead), static_cast<int>(m_vecReply.size()));
         }
@@ -462,6 +436,7 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
         memset(m_pBuffer.get(), 0, kWebReplyBlock);
         DWORD dwTotal = 0;
         DWORD dwAvailable = 0;
+        size_t received = 0; // every byte read, kept or dropped
         do {
             dwRead = 0;
             InternetQueryDataAvailable(m_hRequest.Get(), &dwAvailable, 0, 0);
@@ -471,6 +446,15 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
                 throw std::bad_alloc();
             if (!InternetReadFile(m_hRequest.Get(), block.get(), dwAvailable, &dwRead))
                 dwRead = 0;
+            if (dwRead > 0 && received + dwRead > vlagt::kMaxWebReply) {
+                DebugLog("[UseHttpSendReqExWEB] reply longer than %u bytes: not read further, nothing kept",
+                         static_cast<unsigned>(vlagt::kMaxWebReply));
+                WinInetAppCloseHandle();
+                m_pBuffer.reset();
+                m_dwBufferLen = 0;
+                return 0;
+            }
+            received += dwRead;
             if (dwRead > 0) {
                 // Bytes beyond the first 9,999 are read and dropped; the block stays terminated.
                 const DWORD room = static_cast<DWORD>(kWebReplyBlock - 1) - dwTotal;
@@ -491,7 +475,7 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
     DebugLog("GetReturnCode start");
     DebugLog("buffer [%s]", m_pBuffer.get());
     const int found = GetReturnCode(m_pBuffer.get(), "Result", szValue, sizeof(szValue) - 1);
-    const int result = (found == 1) ? ReadDecimal(szValue) : found;
+    const int result = (found == 1) ? vlagt::ReadDecimal(szValue) : found;
 
     DebugLog("[UseHttpSendReqExWEB] WinInetAppCloseHandle");
     WinInetAppCloseHandle();
@@ -501,37 +485,27 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
 
 int CWinInetApp::GetReturnCode(char* pszText, const char* pszTag, char* pszDest, size_t nDestSize)
 {
-    if (pszText == nullptr || pszTag == nullptr || strlen(pszTag) > kMaxTagName)
+    if (pszText == nullptr || pszTag == nullptr || strlen(pszTag) > vlagt::kMaxTagName)
         return kTagMissing;
 
     TrimTrailingSpace(pszText);
-
-    char szOpenTag[kTagAreaSize] = {};
-    char szCloseTag[kTagAreaSize] = {};
-    snprintf(szOpenTag, sizeof(szOpenTag), "<%s>", pszTag);
-    snprintf(szCloseTag, sizeof(szCloseTag), "</%s>", pszTag);
-
-    char* open = FindOnBoundary(pszText, szOpenTag);
-    char* close = FindOnBoundary(pszText, szCloseTag);
-    if (open == nullptr || close == nullptr) {
-        DebugLog("[GetReturnCode] tag [%s] [%s]", szOpenTag, szCloseTag);
+    const vlagt::TaggedValue found = vlagt::FindTaggedValue(pszText, pszTag);
+    switch (found.result) {
+    case vlagt::TagLookup::Found:
+        break;
+    case vlagt::TagLookup::ClosingAtStart:
+    case vlagt::TagLookup::BadTag:
+        return kTagMissing;
+    case vlagt::TagLookup::Missing:
+    case vlagt::TagLookup::ClosingFirst: // a malformed page
+        DebugLog("[GetReturnCode] tag [%s] [%s]", found.szOpenTag, found.szCloseTag);
         DebugLog("[GetReturnCode] 잘못된 페이지..");
         return kTagMissing;
     }
-    if (close == pszText)
-        return kTagMissing;
-
-    const char* value = open + strlen(szOpenTag);
-    if (close < value) {
-        // The closing tag comes before the opening tag: a malformed page.
-        DebugLog("[GetReturnCode] tag [%s] [%s]", szOpenTag, szCloseTag);
-        DebugLog("[GetReturnCode] 잘못된 페이지..");
-        return kTagMissing;
-    }
-    const size_t copied = std::min(static_cast<size_t>(close - value), nDestSize);
+    const size_t copied = std::min(found.nLength, nDestSize);
     if (pszDest != nullptr && copied > 0)
-        memcpy(pszDest, value, copied);
-    DebugLog("[GetReturnCode] [%s] =[%s]", pszTag, std::string(value, pszDest ? copied : 0).c_str());
+        memcpy(pszDest, found.pValue, copied);
+    DebugLog("[GetReturnCode] [%s] =[%s]", pszTag, std::string(found.pValue, pszDest ? copied : 0).c_str());
     return 1;
 }
 
@@ -539,25 +513,10 @@ int CWinInetApp::GetReturnCodeInt(char* pszText, const char* pszTag)
 {
     char szValue[kValueAreaSize] = {};
     GetReturnCode(pszText, pszTag, szValue, sizeof(szValue) - 1);
-    return ReadDecimal(szValue);
+    return vlagt::ReadDecimal(szValue);
 }
 
 void CWinInetApp::TrimTrailingSpace(char* pszText)
 {
-    if (pszText == nullptr || *pszText == '\0')
-        return;
-    char* runStart = nullptr;
-    for (char* p = pszText; *p != '\0';) {
-        const size_t length = CharLength(p);
-        const char c = *p;
-        const bool white = length == 1 && (c == ' ' || c == '\t' || c == '\n' || c == '\v' ||
-                                           c == '\f' || c == '\r');
-        if (!white)
-            runStart = nullptr;
-        else if (runStart == nullptr)
-            runStart = p;
-        p += length;
-    }
-    if (runStart != nullptr)
-        *runStart = '\0';
+    vlagt::TrimTrailingSpace(pszText);
 }

@@ -14,12 +14,14 @@
 //   UseHttpSendReqEx: the five-digit reply status as the server sent it, read like atol reads the
 //     first five bytes of the reply (40000 = success, the reply record is stored; 0 also when those
 //     bytes hold no leading digits); or a transport failure: 0 the request could not be sent,
-//     2 the request body was not written completely, 3 the request could not be completed.
+//     2 the request body was not written completely, 3 the request could not be completed;
+//     0 also when the reply grows past 16 MiB (reading stops there and nothing is kept).
 //   UseHttpSendReqExPING: 1 the server answered the pong; 0 not sent, empty or wrong answer; 2, 3
 //     as above.
 //   UseHttpSendReqExWEB: the decimal value of the reply's Result element (40000 = login accepted,
 //     0 also when it holds no leading digits); 46000 the reply has no usable Result element;
-//     0 the form could not be sent or the reply could not be read.
+//     0 the form could not be sent or the reply could not be read, or it grew past 1 MiB
+//     (reading stops there and nothing is kept).
 //   GetReturnCode: 1 the value was copied; 46000 the element is missing or malformed.
 //   GetReturnCodeInt: the value read as a decimal integer; 0 when the element is missing.
 //

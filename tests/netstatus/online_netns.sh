@@ -4,7 +4,7 @@
 # class) under a wineserver started inside the namespace, in a prefix of its own that is reused
 # across runs, and compares what it printed and the namespace's ICMP counters.
 #
-# Usage: online_netns.sh loopback_only|with_address|host_name_length <bin folder> <prefix folder>
+# Usage: online_netns.sh loopback_only|with_address|host_name_length|leak_check <bin folder> <prefix folder>
 # Exit code: 0 pass, 1 fail, 77 skipped (no root, unshare or ip).
 set -u
 case_name=$1
@@ -78,6 +78,20 @@ shared 1 1" 2
 shared 1 1" 2
         check "$(printf '%040d' 0 | tr 0 h)" "unshared 0 untouched
 shared 0 0" 0
+        ;;
+    leak_check)
+        # 1000 checks (and 20 to warm up) leave the handle count and the heap as they were.
+        add_address
+        echo vlagt-online >/proc/sys/kernel/hostname
+        before=$(out_echos)
+        (cd "$bin" && wine ./vlonline.exe leaks 1000 >"$out" 2>/dev/null </dev/null) || fail "vlonline.exe exited $?"
+        echoes=$(($(out_echos) - before))
+        set -- $(sed 's/\r$//' "$out")
+        [ "${1:-}" = leaks ] && [ "${2:-}" = 1000 ] || fail "expected 1000 checks online, got '$(cat "$out")'"
+        [ "${4:-99}" -le 4 ] || fail "handle count grew by $4"
+        [ "${6:-99999}" -le 16384 ] || fail "heap in use grew by $6 bytes"
+        [ "$echoes" = 1020 ] || fail "$echoes echoes sent, expected 1020"
+        echo "$(cat "$out")"
         ;;
     *)
         echo "unknown case $case_name"

@@ -41,6 +41,7 @@ LONG CALLBACK DebugCapture::Handler(EXCEPTION_POINTERS* info)
     {
         std::lock_guard<std::mutex> lock(self->m_mutex);
         self->m_lines.push_back(std::move(line));
+        self->m_threads.push_back(GetCurrentThreadId());
     }
     return EXCEPTION_CONTINUE_EXECUTION;
 }
@@ -55,6 +56,7 @@ void DebugCapture::Clear()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_lines.clear();
+    m_threads.clear();
 }
 
 bool DebugCapture::Contains(const std::string& text) const
@@ -64,6 +66,16 @@ bool DebugCapture::Contains(const std::string& text) const
         if (line.find(text) != std::string::npos)
             return true;
     return false;
+}
+
+std::vector<std::string> DebugCapture::LinesOf(DWORD threadId) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < m_lines.size(); ++i)
+        if (m_threads[i] == threadId)
+            lines.push_back(m_lines[i]);
+    return lines;
 }
 
 } // namespace vlagt::test

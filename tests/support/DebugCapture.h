@@ -27,6 +27,8 @@ public:
     void Clear();
     // True when some captured line contains `text`.
     bool Contains(const std::string& text) const;
+    // The lines written by one thread, oldest first.
+    std::vector<std::string> LinesOf(DWORD threadId) const;
 
 private:
     static LONG CALLBACK Handler(EXCEPTION_POINTERS* info);
@@ -34,6 +36,7 @@ private:
     PVOID m_handler = nullptr;
     mutable std::mutex m_mutex;
     std::vector<std::string> m_lines;
+    std::vector<DWORD> m_threads; // the writer of each line
 };
 
 } // namespace vlagt::test

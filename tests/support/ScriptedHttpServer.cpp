@@ -13,6 +13,7 @@ namespace vlagt::test {
 namespace {
 
 constexpr long kPollMicroseconds = 20000; // how often blocked loops look at the stop flag
+constexpr size_t kEndlessBytes = 40u * 1024u * 1024u; // an endless reply, cut off at last
 
 bool EqualNoCase(const std::string& a, const std::string& b)
 {
@@ -27,6 +28,14 @@ bool EqualNoCase(const std::string& a, const std::string& b)
 void CloseGracefully(SOCKET socket)
 {
     shutdown(socket, SD_SEND);
+    closesocket(socket);
+}
+
+// Ends the connection with a reset: no lingering, the peer sees ECONNRESET.
+void CloseWithReset(SOCKET socket)
+{
+    linger option{1, 0};
+    setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option), sizeof(option));
     closesocket(socket);
 }
 
@@ -96,6 +105,29 @@ ScriptedReply ScriptedReply::Raw(std::string bytes)
     reply.body = std::move(bytes);
     reply.raw = true;
     return reply;
+}
+
+ScriptedReply ScriptedReply::Endless(std::string prefix, Framing framing)
+{
+    ScriptedReply reply;
+    reply.body = std::move(prefix);
+    reply.framing = framing;
+    reply.endless = true;
+    return reply;
+}
+
+ScriptedReply ScriptedReply::ResetInRequestBody()
+{
+    ScriptedReply reply;
+    reply.resetInRequestBody = true;
+    reply.reset = true;
+    return reply;
+}
+
+ScriptedReply& ScriptedReply::WithReset()
+{
+    reset = true;
+    return *this;
 }
 
 ScriptedReply& ScriptedReply::Status(int code, std::string text)
@@ -191,14 +223,33 @@ std::vector<RecordedRequest> ScriptedHttpServer::Requests() const
 size_t ScriptedHttpServer::RequestCount() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_requests.size();
+    return m_requestCount;
+}
+
+void ScriptedHttpServer::SetDefaultReply(ScriptedReply reply)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_default = std::move(reply);
+    m_hasDefault = true;
+}
+
+void ScriptedHttpServer::SetResponder(std::function<ScriptedReply(const RecordedRequest&)> responder)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_responder = std::move(responder);
+}
+
+void ScriptedHttpServer::RecordRequests(bool record)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_recording = record;
 }
 
 bool ScriptedHttpServer::WaitForRequests(size_t count, DWORD timeoutMs) const
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                              [&] { return m_requests.size() >= count; });
+                              [&] { return m_requestCount >= count; });
 }
 
 size_t ScriptedHttpServer::ConnectionCount() const
@@ -290,17 +341,27 @@ void ScriptedHttpServer::AcceptLoop()
 
 void ScriptedHttpServer::ServeConnection(SOCKET socket, size_t connection)
 {
+    // Small writes (chunk trailers, dripped bytes) go out at once, not after the peer's ACK.
+    const BOOL noDelay = TRUE;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof(noDelay));
     std::string pending;
+    bool reset = false;
     for (;;) {
         RecordedRequest request;
         request.connection = connection;
-        if (!ReadRequest(socket, pending, request))
+        if (!ReadRequest(socket, pending, request, &reset))
             break;
         ScriptedReply reply;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_requests.push_back(request);
-            if (m_script.empty()) {
+            ++m_requestCount;
+            if (m_recording)
+                m_requests.push_back(request);
+            if (m_script.empty() && m_responder) {
+                reply = m_responder(request);
+            } else if (m_script.empty() && m_hasDefault) {
+                reply = m_default;
+            } else if (m_script.empty()) {
                 reply = ScriptedReply::WithBody("unscripted").Status(500, "Unscripted");
             } else {
                 reply = std::move(m_script.front());
@@ -308,14 +369,20 @@ void ScriptedHttpServer::ServeConnection(SOCKET socket, size_t connection)
             }
         }
         m_changed.notify_all();
-        if (!PlayReply(socket, reply))
+        if (!PlayReply(socket, reply)) {
+            reset = reply.reset;
             break;
+        }
     }
-    CloseGracefully(socket);
+    if (reset)
+        CloseWithReset(socket);
+    else
+        CloseGracefully(socket);
 }
 
-bool ScriptedHttpServer::ReadRequest(SOCKET socket, std::string& pending, RecordedRequest& request)
+bool ScriptedHttpServer::ReadRequest(SOCKET socket, std::string& pending, RecordedRequest& request, bool* reset)
 {
+    *reset = false;
     auto receiveMore = [&]() -> bool {
         for (;;) {
             if (Stopping())
@@ -369,6 +436,21 @@ bool ScriptedHttpServer::ReadRequest(SOCKET socket, std::string& pending, Record
         request.headers.emplace_back(line.substr(0, colon), line.substr(valueStart));
     }
 
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_script.empty() && m_script.front().resetInRequestBody) {
+            m_script.pop_front();
+            request.body = pending; // whatever of the body came with the head
+            ++m_requestCount;
+            m_requests.push_back(request);
+            *reset = true;
+        }
+    }
+    if (*reset) {
+        m_changed.notify_all();
+        return false;
+    }
+
     const std::string lengthText = request.Header("Content-Length");
     const size_t bodyLength = lengthText.empty() ? 0 : strtoul(lengthText.c_str(), nullptr, 10);
     while (pending.size() < bodyLength)
@@ -382,6 +464,16 @@ bool ScriptedHttpServer::ReadRequest(SOCKET socket, std::string& pending, Record
 bool ScriptedHttpServer::SendAll(SOCKET socket, const char* data, size_t length)
 {
     while (length > 0) {
+        // A peer that stops reading must not hold the server past Stop().
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(socket, &writable);
+        timeval wait{0, kPollMicroseconds};
+        const int ready = select(0, nullptr, &writable, nullptr, &wait);
+        if (ready < 0 || Stopping())
+            return false;
+        if (ready == 0)
+            continue;
         const int sent = send(socket, data, static_cast<int>(std::min<size_t>(length, 65536)), 0);
         if (sent <= 0)
             return false;
@@ -438,6 +530,24 @@ bool ScriptedHttpServer::PlayReply(SOCKET socket, const ScriptedReply& reply)
         pieces.push_back(reply.body.size() - assigned);
 
     const bool chunked = reply.framing == ScriptedReply::Framing::Chunked;
+    if (reply.endless) {
+        std::string wire;
+        if (!reply.body.empty()) {
+            char size[16];
+            snprintf(size, sizeof(size), "%lx\r\n", static_cast<unsigned long>(reply.body.size()));
+            wire = chunked ? size + reply.body + "\r\n" : reply.body;
+            if (!SendAll(socket, wire.data(), wire.size()))
+                return false;
+        }
+        const std::string filler(65536, 'x');
+        wire = chunked ? "10000\r\n" + filler + "\r\n" : filler;
+        // "Without end" as far as any client with a bound can tell: the server gives up after
+        // kEndlessBytes, so that a library draining the rest on close does not drain for ever.
+        for (size_t sent = 0; sent < kEndlessBytes && !Stopping(); sent += filler.size())
+            if (!SendAll(socket, wire.data(), wire.size()))
+                return false;
+        return false;
+    }
     size_t offset = 0;
     size_t budget = reply.closeAfterBodyBytes; // body bytes still allowed before closing
     for (size_t i = 0; i < pieces.size(); ++i) {

@@ -24,6 +24,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -73,6 +74,9 @@ struct ScriptedReply
     bool noReply = false;          // never answer; hold the connection open until Stop()
     bool closeWithoutReply = false; // close the connection as soon as the request is read
     bool raw = false;               // send `body` verbatim as the whole reply, then close
+    bool endless = false;           // after `body`, send filler without end until the client goes
+    bool reset = false;             // end the connection with a reset (RST), not a close
+    bool resetInRequestBody = false; // reset as soon as the request head is read, body unread
 
     // 200 with the body and a Content-Length.
     static ScriptedReply WithBody(std::string body);
@@ -84,6 +88,11 @@ struct ScriptedReply
     static ScriptedReply CloseWithoutReply();
     // Exactly these bytes (status line and headers included, or not), then the connection closes.
     static ScriptedReply Raw(std::string bytes);
+    // 200 with `prefix` and then filler bytes, chunked or ended by closing, far past any bound a
+    // client has (the server gives up after 40 MiB, or when the client goes).
+    static ScriptedReply Endless(std::string prefix, Framing framing = Framing::Chunked);
+    // Resets the connection once the request head is read, before its body is taken in.
+    static ScriptedReply ResetInRequestBody();
 
     ScriptedReply& Status(int code, std::string text);
     ScriptedReply& InPieces(std::vector<size_t> sizes, DWORD pauseBetweenMs);
@@ -91,6 +100,8 @@ struct ScriptedReply
     ScriptedReply& Delay(DWORD ms);
     ScriptedReply& CloseAfter(size_t bodyBytes);
     ScriptedReply& AddHeader(std::string line);
+    // Ends the connection, wherever the reply ends it, with a reset instead of a close.
+    ScriptedReply& WithReset();
 };
 
 class ScriptedHttpServer
@@ -110,6 +121,14 @@ public:
     // Appends a reply to the script.
     void Enqueue(ScriptedReply reply);
 
+    // The reply played whenever the script is empty (instead of "500 Unscripted").
+    void SetDefaultReply(ScriptedReply reply);
+    // The same, chosen for each request by `responder` (called on a server thread).
+    void SetResponder(std::function<ScriptedReply(const RecordedRequest&)> responder);
+    // Whether requests are kept for Requests() (they are by default); a long run turns it off so
+    // that the server's memory stays flat. RequestCount() counts them either way.
+    void RecordRequests(bool record);
+
     // Copies of the requests received so far, oldest first.
     std::vector<RecordedRequest> Requests() const;
     size_t RequestCount() const;
@@ -128,7 +147,8 @@ public:
 private:
     void AcceptLoop();
     void ServeConnection(SOCKET socket, size_t connection);
-    bool ReadRequest(SOCKET socket, std::string& pending, RecordedRequest& request);
+    // False when the connection ends; *reset tells that the script wants it reset at once.
+    bool ReadRequest(SOCKET socket, std::string& pending, RecordedRequest& request, bool* reset);
     // Plays one reply; false when the connection must be closed afterwards.
     bool PlayReply(SOCKET socket, const ScriptedReply& reply);
     bool SendAll(SOCKET socket, const char* data, size_t length);
@@ -146,6 +166,11 @@ private:
     bool m_stopping = false;
     std::deque<ScriptedReply> m_script;
     std::vector<RecordedRequest> m_requests;
+    size_t m_requestCount = 0;
+    bool m_recording = true;
+    bool m_hasDefault = false;
+    ScriptedReply m_default;
+    std::function<ScriptedReply(const RecordedRequest&)> m_responder;
     std::vector<SOCKET> m_connections;
     size_t m_connectionCount = 0;
 

@@ -1,0 +1,272 @@
+// The fault matrix: every request type of CDRMLogin::Communicate against every way a server can
+// misbehave, on the scripted server. Each case asserts the result, the transport's debug line for
+// the fault, that the channel closed all three handles, and that a success keeps only bytes the
+// server sent. The types of one case run side by side, one thread and one server each.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CcfSandbox.h"
+#include "DebugCapture.h"
+#include "DispatcherTestUtil.h"
+#include "ProcessCounters.h"
+#include "RegistrySandbox.h"
+#include "ScriptedHttpServer.h"
+#include "VLAgtClient.h"
+
+using namespace vlagt::test;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const int kTypes[] = {SIG_REQ_LOGIN,        SIG_REQ_TAKEOUT,     SIG_REQ_TAKEOUT_REF, SIG_REQ_TAKEOUT_EDIT,
+                      SIG_REQ_TAKEOUT_DEL,  SIG_REQ_ACL,         SIG_REQ_LEVEL,       SIG_REQ_PING,
+                      SIG_REQ_WEB_LOGIN};
+
+enum class Kind
+{
+    Binary,
+    Ping,
+    Web
+};
+
+Kind KindOf(int type)
+{
+    return type == SIG_REQ_PING ? Kind::Ping : type == SIG_REQ_WEB_LOGIN ? Kind::Web : Kind::Binary;
+}
+
+// A reply record of `length` bytes without a zero byte, so that a read past it would show.
+std::string Pattern(size_t length)
+{
+    std::string bytes;
+    for (size_t i = 0; i < length; ++i)
+        bytes += static_cast<char>('a' + i % 26);
+    return bytes;
+}
+
+// A successful reply body of the type's kind, padded (or cut) to `length` bytes.
+std::string GoodBody(int type, size_t length)
+{
+    std::string body;
+    switch (KindOf(type)) {
+    case Kind::Binary:
+        body = "40000" + Pattern(length);
+        break;
+    case Kind::Ping:
+        while (body.size() < length)
+            body += "_%RES_PNG%_";
+        break;
+    case Kind::Web:
+        body = "<Result>40000</Result>" + Pattern(length);
+        break;
+    }
+    body.resize(length);
+    return body;
+}
+
+// What one exchange gave.
+struct Outcome
+{
+    int type = 0;
+    unsigned long result = 0;
+    Lines lines;
+    LOGIN_INFO loginInfo{};
+    ACL_INFO acl{};
+};
+
+struct FaultCase
+{
+    const char* name;
+    // The reply the server plays for the type; unused when `refused`.
+    ScriptedReply (*reply)(int type);
+    // Results allowed, by kind of exchange.
+    std::set<unsigned long> binary, ping, web;
+    // A line the transport must write for the fault, by kind (empty: none required).
+    const char* binaryLine = "";
+    const char* pingLine = "";
+    const char* webLine = "";
+    bool refused = false;  // nothing listens on the port
+    bool silent = false;   // the server never answers; it is stopped once every request arrived
+};
+
+const std::set<unsigned long> kFailed = {0, 2, 3};
+const char kBinaryTooLong[] = "[UseHttpSendReqEx] reply longer than 16777216 bytes";
+const char kWebTooLong[] = "[UseHttpSendReqExWEB] reply longer than 1048576 bytes";
+
+const FaultCase kCases[] = {
+    {"RefusedConnection", nullptr, {0}, {0}, {0},
+     "Fail to HttpSendRequestEx with only HTTP. Error Code is [", "Fail to HttpSendRequestEx with only HTTP. Error Code is [",
+     "[UseHttpSendReqEx] ERROR_HTTPSENDREQUEST", true},
+    {"NoAnswerUntilTheServerGoes", [](int) { return ScriptedReply::NoReply(); }, kFailed, kFailed, {0, 46000}, "", "",
+     "", false, true},
+    {"OneBytePerSecond",
+     [](int type) { return ScriptedReply::WithBody(GoodBody(type, 64)).InPieces({1, 1, 1}, 1000); },
+     // The ping compares whole reads of 11 bytes: a pong that trickles in is not recognised.
+     {40000}, {0, 40000}, {40000}},
+    {"ResetMidBody",
+     [](int type) { return ScriptedReply::WithBody(GoodBody(type, 400)).InPieces({60}, 50).CloseAfter(60).WithReset(); },
+     {0, 3, 40000}, {0, 3, 40000}, {0, 46000, 40000}},
+    {"ResetDuringThePostBody", [](int) { return ScriptedReply::ResetInRequestBody(); }, kFailed, kFailed, {0, 46000}},
+    {"InvalidStatusLineAndHeaders",
+     [](int) { return ScriptedReply::Raw("HTTP/1.1 abc\r\nNo header here\r\n: \r\n\r\nxyz"); }, kFailed, kFailed,
+     {0, 46000}},
+    {"NotHttpAtAll", [](int) { return ScriptedReply::Raw("SSH-2.0-whatever\r\n"); }, kFailed, kFailed, {0, 46000}},
+    {"ChunkedWithBadChunkSizes",
+     [](int) {
+         return ScriptedReply::Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nZZ\r\nabc\r\n-5\r\nxyz\r\n0\r\n\r\n");
+     },
+     kFailed, kFailed, {0, 46000}},
+    {"ChunkLargerThanItsData",
+     [](int type) {
+         return ScriptedReply::Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFF\r\n" + GoodBody(type, 100));
+     },
+     {0, 3, 40000}, {0, 3, 40000}, {0, 46000, 40000}},
+    // The ping reads 11 bytes at a time and stops at the first that is not the pong: its 10 MB are
+    // one pong and then other bytes (10 MB of pongs would be a million reads).
+    {"TenMegabyteBody",
+     [](int type) {
+         std::string body = GoodBody(type, 10u * 1000u * 1000u);
+         if (KindOf(type) == Kind::Ping)
+             body.replace(11, std::string::npos, Pattern(body.size() - 11));
+         return ScriptedReply::WithBody(std::move(body));
+     },
+     {40000}, {0}, {0}, "", "Server PING Return Error[", kWebTooLong},
+    {"EndlessBody",
+     [](int type) {
+         return ScriptedReply::Endless(GoodBody(type, 22), ScriptedReply::Framing::CloseDelimited);
+     },
+     {0}, {0}, {0}, kBinaryTooLong, "Server PING Return Error[", kWebTooLong},
+    {"ContentLengthLargerThanTheBody",
+     [](int type) { return ScriptedReply::WithBody(GoodBody(type, 300)).CloseAfter(120); },
+     {0, 3, 40000}, {0, 3, 40000}, {0, 46000, 40000}},
+    {"ReplyOfFiveBytes", [](int type) { return ScriptedReply::WithBody(GoodBody(type, 5)); }, {40000}, {0}, {46000},
+     "", "Server PING Return Error[", "[GetReturnCode] tag [<Result>] [</Result>]"},
+    {"ReplyOf304Bytes", [](int type) { return ScriptedReply::WithBody(GoodBody(type, 304)); }, {40000}, {40000},
+     {40000}},
+    {"ReplyOf305Bytes", [](int type) { return ScriptedReply::WithBody(GoodBody(type, 305)); }, {40000}, {40000},
+     {40000}},
+};
+
+// The case's name, not its bytes, in the test's output.
+void PrintTo(const FaultCase& fault, std::ostream* out)
+{
+    *out << fault.name;
+}
+
+class FaultMatrixTest : public ::testing::TestWithParam<FaultCase>
+{
+protected:
+    void SetUp() override { m_handlesBefore = HandleCount(); }
+
+    // Runs every request type once, side by side, against its own server playing the case.
+    std::vector<Outcome> RunAllTypes(const FaultCase& fault)
+    {
+        const size_t count = std::size(kTypes);
+        std::vector<std::unique_ptr<ScriptedHttpServer>> servers;
+        std::vector<std::string> urls;
+        for (size_t i = 0; i < count; ++i) {
+            servers.push_back(std::make_unique<ScriptedHttpServer>());
+            if (fault.refused) {
+                urls.push_back("http://127.0.0.1:" + std::to_string(ScriptedHttpServer::UnusedPort()) + "/vl/agent");
+            } else {
+                servers.back()->Enqueue(fault.reply(kTypes[i]));
+                urls.push_back(servers.back()->Url("/vl/agent"));
+            }
+        }
+        std::vector<Outcome> outcomes(count);
+        std::vector<DWORD> threadIds(count, 0);
+        std::vector<std::thread> threads;
+        DebugCapture capture;
+        for (size_t i = 0; i < count; ++i) {
+            threads.emplace_back([&, i] {
+                threadIds[i] = GetCurrentThreadId();
+                CDRMLogin session;
+                std::string url = urls[i], user = "user01", password = "pw01";
+                session.SetServerIP(&url[0]);
+                session.SetUserInfo(&user[0], &password[0]);
+                session.CreateSharedMemForLoginInfo();
+                outcomes[i].type = kTypes[i];
+                outcomes[i].result = session.Communicate(kTypes[i]);
+                outcomes[i].loginInfo = session.m_LoginInfo;
+                outcomes[i].acl = session.m_AclInfo;
+                session.DeleteSharedMemForLoginInfo();
+            });
+        }
+        if (fault.silent) {
+            for (auto& server : servers)
+                EXPECT_TRUE(server->WaitForRequests(1, 10000));
+            Sleep(100);
+            for (auto& server : servers)
+                server->Stop(); // the exchanges end when the server goes
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        for (size_t i = 0; i < count; ++i)
+            outcomes[i].lines = capture.LinesOf(threadIds[i]);
+        return outcomes;
+    }
+
+    RegistrySandbox m_registry;
+    CcfSandbox m_ccf;
+    size_t m_handlesBefore = 0;
+};
+
+bool HasLineStartingWith(const Lines& lines, const std::string& prefix)
+{
+    for (const std::string& line : lines)
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            return true;
+    return false;
+}
+
+TEST_P(FaultMatrixTest, EveryRequestType)
+{
+    const FaultCase& fault = GetParam();
+    const std::vector<Outcome> outcomes = RunAllTypes(fault);
+    for (const Outcome& outcome : outcomes) {
+        SCOPED_TRACE("request type " + std::to_string(outcome.type));
+        const Kind kind = KindOf(outcome.type);
+        const std::set<unsigned long>& allowed =
+            kind == Kind::Binary ? fault.binary : kind == Kind::Ping ? fault.ping : fault.web;
+        EXPECT_TRUE(allowed.count(outcome.result)) << "result " << outcome.result;
+
+        const std::string line = kind == Kind::Binary ? fault.binaryLine : kind == Kind::Ping ? fault.pingLine : fault.webLine;
+        if (!line.empty()) {
+            EXPECT_TRUE(HasLineStartingWith(outcome.lines, line)) << "no line \"" << line << "\"";
+        }
+        for (const char* close : {"InternetCloseHandle: m_hRequest", "InternetCloseHandle: m_hConnect",
+                                  "InternetCloseHandle: m_hSession"})
+            EXPECT_TRUE(HasLineStartingWith(outcome.lines, close)) << close;
+
+        // A success keeps only what the server sent: the record is the pattern from its start.
+        if (outcome.result == 40000 && outcome.type == SIG_REQ_LOGIN) {
+            const std::string info(reinterpret_cast<const char*>(&outcome.loginInfo), sizeof(LOGIN_INFO));
+            const std::string sent = Pattern(sizeof(LOGIN_INFO));
+            for (size_t i = 0; i < info.size(); ++i)
+                if (info[i] != '\0') {
+                    ASSERT_EQ(info[i], sent[i]) << "byte " << i << " of the login reply";
+                }
+        }
+        if (outcome.result == 40000 && outcome.type == SIG_REQ_ACL) {
+            const std::string acl(reinterpret_cast<const char*>(&outcome.acl), sizeof(ACL_INFO));
+            const std::string sent = Pattern(sizeof(ACL_REPLY)).substr(11);
+            for (size_t i = 0; i < acl.size(); ++i)
+                if (acl[i] != '\0') {
+                    ASSERT_EQ(acl[i], sent[i]) << "byte " << i << " of the ACL data";
+                }
+        }
+    }
+    // Nothing of the channels stays open once the servers are gone.
+    EXPECT_LE(HandleCount(), m_handlesBefore + 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrixTest, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+} // namespace
