@@ -14,7 +14,7 @@ cmake -S fuzz -B "$out" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 cmake --build "$out" -j2 >/dev/null
 
 targets="fuzz_binary_reply fuzz_login_reply fuzz_tagged_reply fuzz_app_list fuzz_ccf_file fuzz_level_search
-    fuzz_command_text fuzz_offline_decision"
+    fuzz_command_text fuzz_offline_decision fuzz_server_request fuzz_server_form"
 found=0
 printf '%-20s %12s %9s\n' target executions findings
 for t in $targets; do
