@@ -5,6 +5,15 @@
 set -eu
 cd "$(dirname "$0")/.."
 
+# vlpolicyd's logins per second with 1, 4 and 16 clients (native, its own build folder).
+if [ "$#" -eq 0 ] || [ "$*" = vlpolicyd_logins ]; then
+    (cd server && { [ -f ../build-server/build.ninja ] || cmake --preset vlpolicyd; } &&
+        cmake --build --preset vlpolicyd --target bench_vlpolicyd_logins)
+    echo "== bench_vlpolicyd_logins"
+    build-server/bench_vlpolicyd_logins
+    [ "$#" -eq 0 ] || exit 0
+fi
+
 [ -f build/build.ninja ] || cmake --preset default
 cmake --build --preset default --target benchmarks
 
