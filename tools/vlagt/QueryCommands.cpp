@@ -163,7 +163,7 @@ void AddQueryCommands(CLI::App& app, CommonOptions& common, CommandList& command
     acl->add_option("USER", *aclUser, "the user ID")->required();
     acl->add_option("LEVEL", *aclLevel, "the document level's name")->required();
     AddJsonFlag(*acl, common);
-    commands.push_back({acl, [](CReport& r) { return RunUnavailable(r, "GetACLInfo"); }});
+    commands.push_back({acl, [aclUser, aclLevel](CReport& r) { return RunUnavailable(r, "GetACLInfo"); }});
 
     CLI::App* ping = app.add_subcommand("ping", "Whether the policy server answers a ping");
     AddServerOptions(*ping, common);
@@ -178,7 +178,7 @@ void AddQueryCommands(CLI::App& app, CommonOptions& common, CommandList& command
         "check-user", "Whether a user may go on (CheckUserID: logged in, login page, or the offline check)");
     check->add_option("USER", *checkUser, "the user ID")->required();
     AddJsonFlag(*check, common);
-    commands.push_back({check, [](CReport& r) { return RunUnavailable(r, "CheckUserID"); }});
+    commands.push_back({check, [checkUser](CReport& r) { return RunUnavailable(r, "CheckUserID"); }});
 
     for (bool registering : {true, false}) {
         CLI::App* command = app.add_subcommand(
