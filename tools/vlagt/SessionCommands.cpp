@@ -134,24 +134,12 @@ struct LoginOptions
 
 int RunLogin(CReport& report, const CommonOptions& common, LoginOptions& options, bool web)
 {
-    CPasswordPrompt prompt;
     std::string password;
-    if (!options.password.empty()) {
-        password = options.password;
-        Wipe(options.password);
-    } else {
-        std::string error;
-        if (!prompt.Read("Password for " + options.user + ": ", error)) {
-            report.Fail(error);
-            return report.Finish(kExitUsage);
-        }
-        password = prompt.Text();
-    }
     struct Wiper
     {
         std::string& text;
         ~Wiper() { Wipe(text); }
-    } wipePassword{password};
+    } wipePassword{password}, wipeArgument{options.password};
 
     CDRMLogin session;
     std::string error;
@@ -168,6 +156,18 @@ int RunLogin(CReport& report, const CommonOptions& common, LoginOptions& options
         report.Add("user", "logged in", current);
         report.Fail(current + " is logged in already: 'vlagt logout' first");
         return report.Finish(kExitRefused);
+    }
+    // Asked only now, once a login can go ahead.
+    if (!options.password.empty()) {
+        password = options.password;
+    } else {
+        CPasswordPrompt prompt;
+        std::string error;
+        if (!prompt.Read("Password for " + options.user + ": ", error)) {
+            report.Fail(error);
+            return report.Finish(kExitUsage);
+        }
+        password = prompt.Text();
     }
     std::vector<char> user = Writable(options.user);
     std::vector<char> secret = Writable(password);
