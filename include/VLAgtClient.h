@@ -309,6 +309,11 @@ public:
     int CrearSharedMemForLoginInfo();
     // 1 when this session's view of the shared record names a user, else 0.
     int CheckLogin();
+    // Is the machine on a network? Sends one ICMP echo to the local host's own address: 1 when it
+    // answers, 0 for loopback only, no host address, or no good reply (the thread's last-error
+    // value then tells why). The result is published in nOnline of the shared record when this
+    // session has it mapped.
+    int CheckOnline();
 
     // Stores the server URL (at most 259 characters).
     void SetServerIP(char* url);

@@ -308,7 +308,9 @@ TEST(CDRMLoginTest, DebugLinesOfACallerProcessMatchByteForByte)
     ASSERT_EQ(helper.Wait(20000), 0);
     const DWORD pid = helper.ProcessId();
     ASSERT_TRUE(listener.WaitForLine(pid, "Shared Memory File Handle Closed", 5000));
-    EXPECT_EQ(listener.LinesOf(pid), (Lines{"[VLAgentClient] ServerIP : http://127.0.0.1:1/agent",
+    // The first line is the module's own, written while it loads (the test prefix has no proxy).
+    EXPECT_EQ(listener.LinesOf(pid), (Lines{"CheckUseProxy FALSE. \n",
+                                             "[VLAgentClient] ServerIP : http://127.0.0.1:1/agent",
                                              "[VLAgentClient] UserID : user01, UserPW : ****",
                                              "Shared  Info = 28 Bytes", "Memory Clear", "UnmapViewOfFile",
                                              "Shared Memory File Handle Closed"}));

@@ -82,6 +82,26 @@ int RunRegistration(CReport& report, bool registering)
     return report.Finish(kExitSuccess);
 }
 
+int RunOnline(CReport& report)
+{
+    CDRMLogin session;
+    // Attached, so that the answer is published in nOnline as well.
+    const bool published = session.CreateSharedMemForLoginInfo() == 1;
+    Stopwatch watch;
+    const int online = session.CheckOnline();
+    const DWORD why = GetLastError();
+    report.AddFlag("online", "online", online == 1);
+    report.AddJson("result", online);
+    if (online != 1)
+        report.Add("last_error", "last error", static_cast<int64_t>(why));
+    if (published)
+        report.Add("shared_online", "nOnline", static_cast<int64_t>(session.m_pSharedInfo->nOnline));
+    report.AddElapsed(watch.Elapsed());
+    report.Say(online == 1 ? "this machine is on a network: its own address answered the echo"
+                           : "this machine is not on a network (loopback only, or no answer to the echo)");
+    return report.Finish(online == 1 ? kExitSuccess : kExitRefused);
+}
+
 int RunUnavailable(CReport& report, const char* what)
 {
     report.Fail(std::string(what) + " is not offered by this build of VLAgtClient.dll");
@@ -171,7 +191,7 @@ void AddQueryCommands(CLI::App& app, CommonOptions& common, CommandList& command
 
     CLI::App* online = app.add_subcommand("online", "Whether this machine is on a network (CheckOnline; sets nOnline)");
     AddJsonFlag(*online, common);
-    commands.push_back({online, [](CReport& r) { return RunUnavailable(r, "CDRMLogin::CheckOnline"); }});
+    commands.push_back({online, [](CReport& r) { return RunOnline(r); }});
 
     auto checkUser = std::make_shared<std::string>();
     CLI::App* check = app.add_subcommand(
