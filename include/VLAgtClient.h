@@ -383,4 +383,21 @@ VLAGTCLIENT_API unsigned long __cdecl DRMAgentLogin(char* userID, char* password
 VLAGTCLIENT_API unsigned long __cdecl TakeOutPC(char* startDate, char* endDate, char* reason, int status);
 // Always 1.
 VLAGTCLIENT_API int __cdecl RecoveryCCF(void);
+
+// The quick questions. They never touch the process-wide session: each call starts one worker
+// thread with a session of its own, which reads the server URL from the registry ("VLDrmAgtSvr"),
+// and waits at most 3000 ms for that worker.
+//
+// The ACL of a user (at most 20 characters) for a named document level (at most 20 characters,
+// compared without regard to case; longer texts are cut): 1 when it was obtained, and then the 42
+// bytes are in *aclOut; 0 after 3000 ms otherwise, with *aclOut untouched, now and later (a worker
+// that succeeds after its caller gave up discards its result). A null aclOut is never written.
+VLAGTCLIENT_API int __cdecl GetACLInfo(char* userID, char* levelName, ACL_INFO* aclOut);
+// 1 when the policy server answered a ping within 3000 ms, else 0 after 3000 ms.
+VLAGTCLIENT_API int __cdecl CheckPing(void);
+// May this user go on? 1 when the agent has a logged-in user, or when the server does not answer
+// and the offline check of Ossilet.dll (in the installation folder) accepts userID, which is passed
+// to it unread; -1 otherwise. When the server answers, the web login page ("LoginPage") is opened in
+// the browser and the result is -1. Never 0.
+VLAGTCLIENT_API int __cdecl CheckUserID(char* userID);
 }

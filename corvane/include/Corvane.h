@@ -110,6 +110,9 @@ public:
     int SetDLSInfo(char* value);
     int SetTakeOutStartDate(char* value);
     int SetTakeOutEndDate(char* value);
+    // The latest local date ("YYYYMMDD") an offline check has seen, kept to notice a clock that was
+    // turned back.
+    int SetLatestSeenDate(char* value);
     // A NUL-terminated UTF-16 string.
     int UpdateCurrentSiteID(unsigned short* siteID);
     int SetOfflinePolicy(OFFLINE_POLICY_SET value);
@@ -139,6 +142,9 @@ public:
     char* GetSuperKey();
     char* GetDKMSInfo();
     char* GetDTSSInfo();
+    char* GetTakeOutStartDate();
+    char* GetTakeOutEndDate();
+    char* GetLatestSeenDate();
     OFFLINE_POLICY_SET GetOfflinePolicy();
     ONLINE_CONTROL_SET GetOnlineControl();
     DOC_EXCHANGE GetDocExchangePolicy();

@@ -188,6 +188,7 @@ CORVANE_TEXT_SETTER(SetDTSSInfo, corvane::key::kDTSSInfo)
 CORVANE_TEXT_SETTER(SetDLSInfo, corvane::key::kDLSInfo)
 CORVANE_TEXT_SETTER(SetTakeOutStartDate, corvane::key::kTakeOutStartDate)
 CORVANE_TEXT_SETTER(SetTakeOutEndDate, corvane::key::kTakeOutEndDate)
+CORVANE_TEXT_SETTER(SetLatestSeenDate, corvane::key::kLatestSeenDate)
 
 #undef CORVANE_TEXT_SETTER
 
@@ -310,6 +311,21 @@ char* CCCF::GetDKMSInfo()
 char* CCCF::GetDTSSInfo()
 {
     return GuardedText(m_pImpl, corvane::key::kDTSSInfo);
+}
+
+char* CCCF::GetTakeOutStartDate()
+{
+    return GuardedText(m_pImpl, corvane::key::kTakeOutStartDate);
+}
+
+char* CCCF::GetTakeOutEndDate()
+{
+    return GuardedText(m_pImpl, corvane::key::kTakeOutEndDate);
+}
+
+char* CCCF::GetLatestSeenDate()
+{
+    return GuardedText(m_pImpl, corvane::key::kLatestSeenDate);
 }
 
 namespace {

@@ -33,6 +33,7 @@ constexpr const char kDTSSInfo[] = "DTSSInfo";
 constexpr const char kDLSInfo[] = "DLSInfo";
 constexpr const char kTakeOutStartDate[] = "TakeOutStartDate";
 constexpr const char kTakeOutEndDate[] = "TakeOutEndDate";
+constexpr const char kLatestSeenDate[] = "LatestSeenDate";
 constexpr const char kCurrentSiteID[] = "CurrentSiteID";
 constexpr const char kOfflinePolicy[] = "OfflinePolicy";
 constexpr const char kOnlineControl[] = "OnlineControl";

@@ -60,6 +60,7 @@ TEST(CCCFTest, EveryValueIsStoredAndReadBackByALaterObject)
         ccf.SetDLSInfo(Text(dls));
         ccf.SetTakeOutStartDate(Text(start));
         ccf.SetTakeOutEndDate(Text(end));
+        ccf.SetLatestSeenDate(Text(end));
         ccf.UpdateCurrentSiteID(Wide(site));
         ccf.SetOfflinePolicy(static_cast<CCCF::OFFLINE_POLICY_SET>(255));
         ccf.SetOnlineControl(static_cast<CCCF::ONLINE_CONTROL_SET>(7));
@@ -84,6 +85,9 @@ TEST(CCCFTest, EveryValueIsStoredAndReadBackByALaterObject)
         EXPECT_STREQ(ccf.GetSuperKey(), "0123456789ABCDEF");
         EXPECT_STREQ(ccf.GetDKMSInfo(), "dkms.example:7001");
         EXPECT_STREQ(ccf.GetDTSSInfo(), "dtss.example:7002");
+        EXPECT_STREQ(ccf.GetTakeOutStartDate(), "20240301");
+        EXPECT_STREQ(ccf.GetTakeOutEndDate(), "20240331");
+        EXPECT_STREQ(ccf.GetLatestSeenDate(), "20240331");
         EXPECT_EQ(ccf.GetOfflinePolicy(), 255);
         EXPECT_EQ(ccf.GetOnlineControl(), 7);
         EXPECT_EQ(ccf.GetDocExchangePolicy(), 128);
@@ -94,6 +98,7 @@ TEST(CCCFTest, EveryValueIsStoredAndReadBackByALaterObject)
     EXPECT_EQ(sandbox.Value("DLSInfo"), "dls.example:7003");
     EXPECT_EQ(sandbox.Value("TakeOutStartDate"), "20240301");
     EXPECT_EQ(sandbox.Value("TakeOutEndDate"), "20240331");
+    EXPECT_EQ(sandbox.Value("LatestSeenDate"), "20240331");
     EXPECT_EQ(sandbox.Value("CurrentSiteID"), "C-01\xc3\xa9");
     EXPECT_EQ(sandbox.Value("TimeSync"), "200");
     EXPECT_EQ(sandbox.Value("ProtectRemoteTool"), "1");

@@ -8,6 +8,11 @@
 //   settakeoutinfo                          SetTakeOutInfo, with and without arguments
 //   recovery                                RecoveryCCF
 //   hold:<readyEvent>:<releaseEvent>        signal ready, wait for release (keeps the process alive)
+//   acl:<userID>:<levelName>                GetACLInfo; writes "acl <result> <42 bytes in hex>"
+//   ping                                    CheckPing
+//   checkuser:<userID>                      CheckUserID
+//   cd:<folder>                             SetCurrentDirectory (no result line)
+//   unload                                  FreeLibrary on the DLL; no later step may call into it
 // Each step that has a result writes one line "<step name> <result>" to resultFile.
 // Exit code: 0 when every step ran, 100 on bad usage, 101 when the DLL or an export is missing.
 #include <windows.h>
@@ -27,6 +32,9 @@ using SetTakeOutInfoArgsFn = void(__cdecl*)(int, int, int);
 using DRMAgentLoginFn = unsigned long(__cdecl*)(char*, char*);
 using TakeOutPCFn = unsigned long(__cdecl*)(char*, char*, char*, int);
 using RecoveryCCFFn = int(__cdecl*)(void);
+using GetACLInfoFn = int(__cdecl*)(char*, char*, void*);
+using CheckPingFn = int(__cdecl*)(void);
+using CheckUserIDFn = int(__cdecl*)(char*);
 
 template <typename Fn>
 Fn Export(HMODULE module, const char* name)
@@ -41,7 +49,7 @@ std::vector<std::string> Split(const std::string& text)
     for (;;) {
         const std::string::size_type colon = text.find(':', begin);
         // A URL keeps its own colons: "url:" takes the rest whole.
-        if (!parts.empty() && parts[0] == "url") {
+        if (!parts.empty() && (parts[0] == "url" || parts[0] == "cd")) {
             parts.push_back(text.substr(begin));
             return parts;
         }
@@ -91,6 +99,38 @@ int main(int argc, char** argv)
             reinterpret_cast<SetTakeOutInfoArgsFn>(reinterpret_cast<void*>(setTakeOutInfo))(1, 2, 3);
         } else if (name == "recovery") {
             fprintf(out, "recovery %d\n", recovery());
+        } else if (name == "acl" && step.size() == 3) {
+            auto getACLInfo = Export<GetACLInfoFn>(module, "GetACLInfo");
+            if (getACLInfo == nullptr) {
+                exitCode = 101;
+                break;
+            }
+            unsigned char acl[42];
+            memset(acl, 0xA5, sizeof(acl));
+            fprintf(out, "acl %d ", getACLInfo(&step[1][0], &step[2][0], acl));
+            for (unsigned char byte : acl)
+                fprintf(out, "%02x", byte);
+            fprintf(out, "\n");
+        } else if (name == "ping") {
+            auto checkPing = Export<CheckPingFn>(module, "CheckPing");
+            if (checkPing == nullptr) {
+                exitCode = 101;
+                break;
+            }
+            fprintf(out, "ping %d\n", checkPing());
+        } else if (name == "checkuser" && step.size() == 2) {
+            auto checkUserID = Export<CheckUserIDFn>(module, "CheckUserID");
+            if (checkUserID == nullptr) {
+                exitCode = 101;
+                break;
+            }
+            fprintf(out, "checkuser %d\n", checkUserID(&step[1][0]));
+        } else if (name == "unload" && module != nullptr) {
+            FreeLibrary(module);
+            module = nullptr;
+        } else if (name == "cd" && step.size() == 2) {
+            if (!SetCurrentDirectoryA(step[1].c_str()))
+                exitCode = 100;
         } else if (name == "hold" && step.size() == 3) {
             HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, step[1].c_str());
             HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, step[2].c_str());
@@ -109,6 +149,7 @@ int main(int argc, char** argv)
         fflush(out);
     }
     fclose(out);
-    FreeLibrary(module);
+    if (module != nullptr)
+        FreeLibrary(module);
     return exitCode;
 }

@@ -37,14 +37,23 @@ int RunCcf(CReport& report)
     return report.Finish(kExitSuccess);
 }
 
+// Without --url: the module's own question, CheckPing (at most 3000 ms, the registry's server).
+// With --url: one ping exchange of a session with that server.
 int RunPing(CReport& report, const CommonOptions& common)
 {
+    if (common.url.empty()) {
+        report.Add("url", "server", ReadSetting(kServerUrlValue));
+        Stopwatch watch;
+        const int answered = CheckPing();
+        report.AddJson("result", answered);
+        report.AddFlag("answered", "answered", answered == 1);
+        report.AddElapsed(watch.Elapsed());
+        report.Say(answered == 1 ? "the server answered the ping" : "no answer to the ping within 3000 ms");
+        return report.Finish(answered == 1 ? kExitSuccess : kExitRefused);
+    }
     CDRMLogin session;
     std::string error;
-    if (!UseServer(session, common.url, error)) {
-        report.Fail(error);
-        return report.Finish(kExitRefused);
-    }
+    UseServer(session, common.url, error);
     report.Add("url", "server", FieldText(session.m_szServerURL));
     Stopwatch watch;
     const unsigned long status = session.Communicate(SIG_REQ_PING);
@@ -56,6 +65,59 @@ int RunPing(CReport& report, const CommonOptions& common)
     }
     report.Say("the server answered the ping");
     return report.Finish(kExitSuccess);
+}
+
+int RunAcl(CReport& report, const std::string& user, const std::string& level)
+{
+    ACL_INFO acl;
+    memset(&acl, 0, sizeof(acl));
+    std::vector<char> userText = Writable(user);
+    std::vector<char> levelText = Writable(level);
+    report.Add("user", "user", user);
+    report.Add("level", "level", level);
+    Stopwatch watch;
+    const int result = GetACLInfo(userText.data(), levelText.data(), &acl);
+    report.AddJson("result", result);
+    report.AddElapsed(watch.Elapsed());
+    if (result != 1) {
+        report.Say("no ACL for " + user + " at " + level + " within 3000 ms (refused, unknown, or no answer)");
+        return report.Finish(kExitRefused);
+    }
+    std::string text;
+    std::string hex;
+    for (size_t i = 0; i < sizeof(acl.abData); ++i) {
+        const unsigned char byte = acl.abData[i];
+        char digits[3] = {};
+        snprintf(digits, sizeof(digits), "%02x", byte);
+        hex += digits;
+        if (byte == 0)
+            continue;
+        text.push_back(byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.');
+    }
+    report.Add("acl_text", "ACL", text);
+    report.Add("acl_hex", "ACL bytes", hex);
+    report.Say("the ACL of " + user + " for " + level);
+    return report.Finish(kExitSuccess);
+}
+
+int RunCheckUser(CReport& report, const std::string& user)
+{
+    CDRMLogin session;
+    const std::string loggedIn = LoggedInUser(session);
+    std::vector<char> userText = Writable(user);
+    report.Add("user", "user", user);
+    report.Add("logged_in", "logged in", loggedIn.empty() ? std::string("nobody") : loggedIn);
+    Stopwatch watch;
+    const int result = CheckUserID(userText.data());
+    report.AddJson("result", result);
+    report.AddElapsed(watch.Elapsed());
+    if (result == 1) {
+        report.Say(user + " may go on" + (loggedIn.empty() ? " (the offline check accepted the user)"
+                                                          : " (the agent has a logged-in user)"));
+        return report.Finish(kExitSuccess);
+    }
+    report.Say(user + " may not go on (the web login page was opened, or the offline check refused)");
+    return report.Finish(kExitRefused);
 }
 
 int RunRegistration(CReport& report, bool registering)
@@ -100,12 +162,6 @@ int RunOnline(CReport& report)
     report.Say(online == 1 ? "this machine is on a network: its own address answered the echo"
                            : "this machine is not on a network (loopback only, or no answer to the echo)");
     return report.Finish(online == 1 ? kExitSuccess : kExitRefused);
-}
-
-int RunUnavailable(CReport& report, const char* what)
-{
-    report.Fail(std::string(what) + " is not offered by this build of VLAgtClient.dll");
-    return report.Finish(kExitRefused);
 }
 
 struct MonitorOptions
@@ -183,9 +239,10 @@ void AddQueryCommands(CLI::App& app, CommonOptions& common, CommandList& command
     acl->add_option("USER", *aclUser, "the user ID")->required();
     acl->add_option("LEVEL", *aclLevel, "the document level's name")->required();
     AddJsonFlag(*acl, common);
-    commands.push_back({acl, [aclUser, aclLevel](CReport& r) { return RunUnavailable(r, "GetACLInfo"); }});
+    commands.push_back({acl, [aclUser, aclLevel](CReport& r) { return RunAcl(r, *aclUser, *aclLevel); }});
 
-    CLI::App* ping = app.add_subcommand("ping", "Whether the policy server answers a ping");
+    CLI::App* ping = app.add_subcommand(
+        "ping", "Whether the policy server answers a ping (CheckPing, at most 3 s; with --url one exchange)");
     AddServerOptions(*ping, common);
     commands.push_back({ping, [&common](CReport& r) { return RunPing(r, common); }});
 
@@ -198,7 +255,7 @@ void AddQueryCommands(CLI::App& app, CommonOptions& common, CommandList& command
         "check-user", "Whether a user may go on (CheckUserID: logged in, login page, or the offline check)");
     check->add_option("USER", *checkUser, "the user ID")->required();
     AddJsonFlag(*check, common);
-    commands.push_back({check, [checkUser](CReport& r) { return RunUnavailable(r, "CheckUserID"); }});
+    commands.push_back({check, [checkUser](CReport& r) { return RunCheckUser(r, *checkUser); }});
 
     for (bool registering : {true, false}) {
         CLI::App* command = app.add_subcommand(

@@ -1,0 +1,26 @@
+#!/bin/sh
+# Builds the benchmarks and runs them under Wine in the build's private prefix: every
+# build/bin/bench_*.exe in name order, or only the figures named (scripts/bench.sh acl_timeout_cpu).
+# A benchmark is added with one vlagt_add_bench(<figure> <sources>) line in bench/CMakeLists.txt.
+set -eu
+cd "$(dirname "$0")/.."
+
+[ -f build/build.ninja ] || cmake --preset default
+cmake --build --preset default --target benchmarks
+
+if [ "$#" -gt 0 ]; then
+    programs=""
+    for figure in "$@"; do
+        programs="$programs build/bin/bench_$figure.exe"
+    done
+else
+    programs=$(ls build/bin/bench_*.exe)
+fi
+
+# Start the prefix's server with its output detached (the pipe trap), stop it when done.
+build/wine-prefix.sh start
+trap 'build/wine-prefix.sh stop' EXIT
+for program in $programs; do
+    echo "== $(basename "$program" .exe)"
+    build/wine-run.sh "$program"
+done

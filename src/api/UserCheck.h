@@ -1,0 +1,30 @@
+// UserCheck.h - the user check behind the exported CheckUserID: a logged-in agent, else the web login
+// page when the server answers, else the offline check of the single-sign-on library Ossilet.dll.
+#pragma once
+
+#include <stddef.h>
+
+namespace vlagt {
+
+// Size of the folder buffer GetInstallFolder fills.
+constexpr size_t kInstallFolderSize = 260;
+
+// The shell open command of the product's file class, under HKEY_CLASSES_ROOT.
+constexpr char kShellCommandKey[] = "Velmora TessaLINE\\Shell\\Open\\Command";
+// The browser, below the program-files folder, and the offline library, in the installation folder.
+constexpr char kBrowserTail[] = "\\Internet Explorer\\IEXPLORE.EXE";
+constexpr char kOfflineLibrary[] = "Ossilet.dll";
+constexpr char kOfflineEntry[] = "CheckOfflineUserID";
+
+} // namespace vlagt
+
+// The installation folder, taken from the shell open command (see InstallFolderFromCommand), with
+// its trailing backslash, into `folder` (kInstallFolderSize bytes): 1 when written; 0, with `folder`
+// untouched, when the registry holds no command or the command names no absolute folder.
+int GetInstallFolder(char* folder);
+
+// Asks CheckOfflineUserID of Ossilet.dll in the installation folder about `userID`, passed on
+// unread. Its answer (non-zero: accepted), or 0 when there is no installation folder (nothing is
+// loaded then), the library does not load, or it lacks the function. The library is loaded by its
+// full path, its own dependencies from its own folder, and stays loaded.
+int RunOfflineUserCheck(char* userID);
