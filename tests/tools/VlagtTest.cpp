@@ -274,6 +274,16 @@ TEST_F(VlagtTest, Json_ParsesBack_AcrossLoginTakeOutAndCcf)
     m_server.Enqueue(BinaryReply("40000", BytesOf(reply)));
     m_server.Enqueue(BinaryReply("40000", BytesOf(approved)));
     m_server.Enqueue(BinaryReply("45005"));
+    DOC_LEVEL_REPLY levels;
+    memset(&levels, 0, sizeof(levels));
+    levels.LevelList.nCount = 1;
+    levels.LevelList.aLevels[0].nLevel = 4;
+    PutText(levels.LevelList.aLevels[0].szName, "Secret");
+    ACL_REPLY acl;
+    memset(&acl, 0, sizeof(acl));
+    memcpy(acl.AclInfo.abData, "u:4:R\x01", 6);
+    m_server.Enqueue(BinaryReply("40000", BytesOf(levels)));
+    m_server.Enqueue(BinaryReply("40000", BytesOf(acl)));
 
     const struct
     {
@@ -288,8 +298,10 @@ TEST_F(VlagtTest, Json_ParsesBack_AcrossLoginTakeOutAndCcf)
         {"takeout status --json", 0, {{"key", "KEY-42"}, {"state_code", 1}, {"start", "20261210"}, {"ccf_takeout_code", 1}}},
         {"takeout status OTHER --json", 1, {{"status", 45005}, {"status_text", "no take-out for this key"}}},
         {"ccf --json", 0, {{"user", "user01"}, {"company", "COMP7"}, {"offline_policy", 4}, {"takeout_code", 1}}},
+        {"check-user user01 --json", 0, {{"result", 1}, {"logged_in", "user01"}}},
         {"logout --json", 0, {{"previous_user", "user01"}}},
         {"whoami --json", 1, {{"user", ""}, {"logged_in", false}}},
+        {"acl user01 SECRET --json", 0, {{"result", 1}, {"acl_text", "u:4:R."}, {"acl_hex", "753a343a5201" + std::string(72, '0')}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -302,8 +314,10 @@ TEST_F(VlagtTest, Json_ParsesBack_AcrossLoginTakeOutAndCcf)
             EXPECT_EQ(object[field.first], field.second) << field.first << " in " << run.out;
     }
     // The take-out request named its user in the reserved bytes after the tag.
-    ASSERT_EQ(m_server.RequestCount(), 4u);
+    ASSERT_EQ(m_server.RequestCount(), 6u);
     EXPECT_EQ(m_server.Requests()[1].body.substr(11, 20), Field("user01", 20));
+    // The ACL request carries the level found by name, without regard to case.
+    EXPECT_EQ(m_server.Requests()[5].body.substr(31, 4), std::string("\x04\0\0\0", 4));
 }
 
 TEST_F(VlagtTest, Monitor_ShowsOtherProcessesLines_AndRefusesASecondMonitor)
