@@ -1,7 +1,8 @@
 // VLAgtClient.h - public interface of VLAgtClient.dll, the agent's client-side login module.
 //
-// Callers include this header and link VLAgtClient.lib (the import library); the module itself is
-// built with VLAGTCLIENT_BUILD defined, which turns the imports into exports.
+// Callers include this header and link the import library: libVLAgtClient.dll.a with MinGW,
+// VLAgtClient.lib with Microsoft linkers (the header compiles unchanged for either ABI). The module
+// itself is built with VLAGTCLIENT_BUILD defined, which turns the imports into exports.
 //
 // Every record below crosses the wire or a process boundary and is byte-exact: packed, no padding,
 // integers little-endian 32-bit, character fields zero-filled and not necessarily terminated.

@@ -6,8 +6,10 @@ set -eu
 packages="g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 cmake ninja-build"
 # Header-only libraries of vlagt.exe (command line, JSON output).
 packages="$packages libcli11-dev nlohmann-json3-dev"
-# ip, for the network-namespace tests of the online check.
-packages="$packages iproute2"
+# The Microsoft-style import libraries (llvm-dlltool) and the Microsoft-ABI test caller (clang, lld-link);
+# tinyproxy's program without its system service, for the proxy test; ip, for the network-namespace
+# tests (online check, proxy).
+packages="$packages clang-14 lld-14 llvm-14 tinyproxy-bin iproute2"
 
 missing=""
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -138,7 +138,7 @@ ScriptedReply& ScriptedReply::AddHeader(std::string line)
 
 // ---- ScriptedHttpServer -------------------------------------------------------------------------
 
-ScriptedHttpServer::ScriptedHttpServer()
+ScriptedHttpServer::ScriptedHttpServer(const std::string& address) : m_address(address)
 {
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
@@ -146,21 +146,21 @@ ScriptedHttpServer::ScriptedHttpServer()
     m_wsaStarted = true;
 
     m_listen = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    int length = sizeof(address);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = inet_addr(m_address.c_str());
+    local.sin_port = 0;
+    int length = sizeof(local);
     if (m_listen == INVALID_SOCKET ||
-        bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        bind(m_listen, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0 ||
         listen(m_listen, SOMAXCONN) != 0 ||
-        getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        getsockname(m_listen, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
         if (m_listen != INVALID_SOCKET)
             closesocket(m_listen);
         WSACleanup();
-        throw std::runtime_error("cannot listen on 127.0.0.1");
+        throw std::runtime_error("cannot listen on " + m_address);
     }
-    m_port = ntohs(address.sin_port);
+    m_port = ntohs(local.sin_port);
     m_acceptThread = std::thread(&ScriptedHttpServer::AcceptLoop, this);
 }
 
@@ -173,7 +173,7 @@ ScriptedHttpServer::~ScriptedHttpServer()
 
 std::string ScriptedHttpServer::Url(const std::string& pathAndQuery) const
 {
-    return "http://127.0.0.1:" + std::to_string(m_port) + pathAndQuery;
+    return "http://" + m_address + ":" + std::to_string(m_port) + pathAndQuery;
 }
 
 void ScriptedHttpServer::Enqueue(ScriptedReply reply)

@@ -96,14 +96,15 @@ struct ScriptedReply
 class ScriptedHttpServer
 {
 public:
-    // Binds and starts listening; throws std::runtime_error when it cannot.
-    ScriptedHttpServer();
+    // Binds and starts listening; throws std::runtime_error when it cannot. Another address than
+    // 127.0.0.1 is for tests inside a network namespace of their own.
+    explicit ScriptedHttpServer(const std::string& address = "127.0.0.1");
     ~ScriptedHttpServer();
     ScriptedHttpServer(const ScriptedHttpServer&) = delete;
     ScriptedHttpServer& operator=(const ScriptedHttpServer&) = delete;
 
     unsigned short Port() const { return m_port; }
-    // "http://127.0.0.1:<port>" followed by `pathAndQuery`.
+    // "http://<address>:<port>" followed by `pathAndQuery`.
     std::string Url(const std::string& pathAndQuery = "/") const;
 
     // Appends a reply to the script.
@@ -135,6 +136,7 @@ private:
     bool WaitOrStop(DWORD ms);
     bool Stopping() const;
 
+    std::string m_address;
     SOCKET m_listen = INVALID_SOCKET;
     unsigned short m_port = 0;
     bool m_wsaStarted = false;

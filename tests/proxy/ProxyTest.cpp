@@ -1,0 +1,110 @@
+// Runs only inside the network namespace that proxy-test.sh sets up (tinyproxy on a non-loopback
+// address, the policy server beside it); skipped anywhere else.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "DbwinListener.h"
+#include "DispatcherTestUtil.h"
+#include "HelperProcess.h"
+#include "RegistrySandbox.h"
+#include "ScriptedHttpServer.h"
+#include "VLAgtClient.h"
+
+using namespace vlagt::test;
+
+namespace {
+
+std::string Env(const char* name)
+{
+    const char* value = getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+size_t Count(const std::string& text, const std::string& what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        ++count;
+    return count;
+}
+
+std::string LoginReply()
+{
+    LOGIN_INFO info;
+    memset(&info, 0, sizeof(info));
+    PutText(info.szSignal, "_%RES_LIN%_");
+    PutText(info.szAppInfoLen, "0");
+    return "40000" + BytesOf(info);
+}
+
+class ProxyTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (Env("VLAGT_PROXY").empty())
+            GTEST_SKIP() << "needs the network namespace of proxy-test.sh";
+    }
+};
+
+} // namespace
+
+// WinINet follows the Internet settings: with the proxy switched on, the login reaches the server
+// through tinyproxy (which logs the request and adds its Via header) and the module's load line says
+// so; switched off, it goes direct.
+TEST_F(ProxyTest, LoginFollowsTheInternetSettingsProxy)
+{
+    struct Case
+    {
+        DWORD proxyEnable;
+        bool throughProxy;
+    };
+    const Case cases[] = {{1, true}, {0, false}, {1, true}};
+
+    RegistrySandbox settings(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+    ScriptedHttpServer server(Env("VLAGT_NETNS_ADDRESS"));
+    const std::string url = server.Url("/vl/agent");
+    char folder[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, folder);
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE("ProxyEnable " + std::to_string(c.proxyEnable));
+        settings.SetDword("ProxyEnable", c.proxyEnable);
+        settings.SetString("ProxyServer", Env("VLAGT_PROXY"));
+        server.Enqueue(ScriptedReply::WithBody(LoginReply()));
+        const size_t requestsBefore = server.RequestCount();
+        const size_t proxiedBefore = Count(ReadAll(Env("VLAGT_PROXY_LOG")), "POST " + url);
+
+        const std::string result = std::string(folder) + UniqueName("proxy") + ".txt";
+        DbwinListener debug;
+        HelperProcess caller("\"" + result + "\" url:" + url + " login:proxy01:secret", "vlapicaller.exe");
+        ASSERT_TRUE(caller.Started());
+        EXPECT_EQ(caller.Wait(30000), 0);
+        EXPECT_EQ(ReadAll(result).substr(0, 11), "login 40000");
+        DeleteFileA(result.c_str());
+
+        ASSERT_EQ(server.RequestCount(), requestsBefore + 1);
+        const RecordedRequest request = server.Requests().back();
+        EXPECT_EQ(request.body.substr(0, 11), "_%REQ_LIN%_");
+        EXPECT_EQ(request.Header("Via").find("tinyproxy") != std::string::npos, c.throughProxy)
+            << "Via: " << request.Header("Via");
+        EXPECT_EQ(Count(ReadAll(Env("VLAGT_PROXY_LOG")), "POST " + url), proxiedBefore + (c.throughProxy ? 1 : 0));
+        const auto lines = debug.LinesOf(caller.ProcessId());
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], c.throughProxy ? "CheckUseProxy TRUE. \n" : "CheckUseProxy FALSE. \n");
+    }
+}

@@ -1,0 +1,87 @@
+#!/bin/sh
+# Runs test programs inside a network namespace of its own, where the policy server can sit on a
+# non-loopback address (WinINet never uses a proxy for loopback): a veth pair gives the namespace
+# 10.231.0.1 (VLAGT_NETNS_ADDRESS), tinyproxy listens there (VLAGT_PROXY, its log VLAGT_PROXY_LOG),
+# and the wineserver of a private prefix is started inside the namespace (Wine answers network
+# queries from the wineserver's process tree).
+# Usage: proxy-test.sh <bin folder> <work folder> <program> [<gtest filter>] ...
+# Exit code: 0 when every program passed, else 1; 77 (skipped) with the reason when namespaces or
+# the tools are missing.
+set -u
+bin=$1
+work=$2
+address=10.231.0.1
+port=8888
+
+skip() {
+    echo "SKIPPED: $*"
+    exit 77
+}
+
+if [ -z "${VLAGT_PROXY_NETNS:-}" ]; then
+    command -v tinyproxy >/dev/null 2>&1 || skip "tinyproxy is not installed (scripts/install-deps.sh)"
+    command -v ip >/dev/null 2>&1 || skip "ip is not installed (iproute2, scripts/install-deps.sh)"
+    command -v unshare >/dev/null 2>&1 || skip "unshare is not available"
+    unshare -n -u true 2>/dev/null || skip "no network namespaces here (needs root or CAP_SYS_ADMIN)"
+    VLAGT_PROXY_NETNS=1 exec unshare -n -u sh "$0" "$@"
+fi
+shift 2
+
+# Inside the namespace: loopback and one veth pair, nothing else; a short host name of its own.
+echo vlagt-netns >/proc/sys/kernel/hostname
+{ ip link set lo up && ip link add v0 type veth peer name v1 && ip addr add $address/24 dev v0 &&
+    ip link set v0 up && ip link set v1 up; } || skip "cannot set up a veth pair in the namespace"
+
+mkdir -p "$work"
+log="$work/tinyproxy.log"
+rm -f "$log"
+cat >"$work/tinyproxy.conf" <<CONF
+Port $port
+Listen $address
+Timeout 30
+LogFile "$log"
+LogLevel Info
+MaxClients 20
+Allow $address
+Allow 127.0.0.1
+ViaProxyName "tinyproxy"
+CONF
+tinyproxy -d -c "$work/tinyproxy.conf" >"$work/tinyproxy.out" 2>&1 </dev/null &
+proxy=$!
+
+export WINEPREFIX="$work/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
+cleanup() {
+    wineserver -k >/dev/null 2>&1 </dev/null
+    kill $proxy 2>/dev/null
+    wait $proxy 2>/dev/null
+}
+trap cleanup EXIT
+
+# tinyproxy is ready once its log says so (at most 5 s).
+i=0
+until grep -q "Accepting connections" "$log" 2>/dev/null; do
+    i=$((i + 1))
+    [ $i -le 50 ] || { cat "$work/tinyproxy.out"; echo "tinyproxy did not start"; exit 1; }
+    sleep 0.1
+done
+
+# The prefix's server and services, with their output detached (the pipe trap).
+# The prefix is made here, in the namespace under its host name, and reused; one made elsewhere
+# (another host name, another network) answers the local address wrongly, so it is made anew.
+if [ ! -f "$work/prefix-made-in-netns" ]; then
+    rm -rf "$WINEPREFIX"
+fi
+mkdir -p "$WINEPREFIX"
+wineserver -k >/dev/null 2>&1 </dev/null # one left over from outside the namespace would answer for it
+(wineserver -p >/dev/null 2>&1 </dev/null &)
+wine cmd /c exit >/dev/null 2>&1 </dev/null
+touch "$work/prefix-made-in-netns"
+
+export VLAGT_NETNS_ADDRESS=$address VLAGT_PROXY="$address:$port" VLAGT_PROXY_LOG="Z:$(echo "$log" | tr / '\\')"
+rc=0
+while [ $# -ge 2 ]; do
+    wine "$bin/$1" --gtest_filter="$2" || rc=1
+    shift 2
+done
+exit $rc
