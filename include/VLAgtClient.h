@@ -289,6 +289,10 @@ VLAGT_ASSERT_FIELD(DOC_LEVEL_REPLY, LevelList, 11);
 
 #undef VLAGT_ASSERT_FIELD
 
+// The class and the plain exports exist only in Windows builds; native programs (the policy
+// server) use the records and constants above.
+#if defined(_WIN32)
+
 // One login session with the policy server. All members are public: callers read the records the
 // server filled (m_LoginInfo, m_AclInfo, m_nTakeOutStatus and the rest).
 //
@@ -402,3 +406,5 @@ VLAGTCLIENT_API int __cdecl CheckPing(void);
 // the browser and the result is -1. Never 0.
 VLAGTCLIENT_API int __cdecl CheckUserID(char* userID);
 }
+
+#endif // _WIN32

@@ -10,6 +10,8 @@ packages="$packages libcli11-dev nlohmann-json3-dev"
 # tinyproxy's program without its system service, for the proxy test; ip, for the network-namespace
 # tests (online check, proxy).
 packages="$packages clang-14 lld-14 llvm-14 tinyproxy-bin iproute2"
+# The native policy server vlpolicyd and its tests.
+packages="$packages g++ pkgconf libcpp-httplib-dev libsqlite3-dev libcli11-dev libssl-dev curl"
 
 missing=""
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -1,0 +1,179 @@
+#include "CPolicyServer.h"
+
+#include <chrono>
+#include <thread>
+
+#include <httplib.h>
+#include <strings.h>
+#include <time.h>
+
+#include <exception>
+
+#include "WireFormat.h"
+
+namespace vlpolicy {
+
+namespace {
+
+constexpr size_t kKeepAliveMaxCount = 1000;
+// Each kept-alive connection holds a worker for its idle time (5 s): room for many agents at once.
+constexpr size_t kWorkerThreads = 32;
+
+constexpr char kFormType[] = "application/x-www-form-urlencoded";
+
+std::string RegexEscape(const std::string& path)
+{
+    std::string escaped;
+    for (char c : path) {
+        if (c == '.')
+            escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+std::string LoginFormPage(const std::string& path)
+{
+    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>vlpolicyd login</title></head><body>\n"
+           "<h1>vlpolicyd login</h1>\n<form method=\"post\" action=\"" +
+           path +
+           "\" enctype=\"application/x-www-form-urlencoded\">\n"
+           "<p><label>User ID <input name=\"USER_ID\" maxlength=\"20\" autofocus></label></p>\n"
+           "<p><label>Password <input name=\"USER_PWD\" type=\"password\" maxlength=\"20\"></label></p>\n"
+           "<p><button type=\"submit\">Log in</button></p>\n</form>\n</body></html>\n";
+}
+
+} // namespace
+
+CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE* log)
+    : m_store(store), m_service(store), m_path(path), m_pLog(log), m_pServer(std::make_unique<httplib::Server>())
+{
+    httplib::Server& server = *m_pServer;
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    server.set_keep_alive_max_count(kKeepAliveMaxCount);
+    server.set_payload_max_length(kMaxBodySize);
+    const std::string pattern = RegexEscape(m_path);
+
+    server.Post(pattern, [this](const httplib::Request& req, httplib::Response& res,
+                                const httplib::ContentReader& reader) {
+        std::string body;
+        bool malformed = false;
+        auto receive = [&body, &malformed](const char* data, size_t size) {
+            if (body.size() + size > kMaxBodySize)
+                malformed = true; // keep reading, keep nothing more
+            else
+                body.append(data, size);
+            return true;
+        };
+        bool received;
+        if (req.is_multipart_form_data()) {
+            malformed = true;
+            received = reader([](const httplib::MultipartFormData&) { return true; },
+                              [](const char*, size_t) { return true; });
+        } else {
+            received = reader(receive);
+        }
+        const std::string type = req.get_header_value("Content-Type");
+        // A signal record is known by its tag; a login form by its content type.
+        const bool form = strncasecmp(type.c_str(), kFormType, sizeof(kFormType) - 1) == 0 &&
+                          !StartsWithSignalTag(body.data(), body.size());
+        const int64_t now = static_cast<int64_t>(time(nullptr));
+        ExchangeResult result;
+        try {
+            if (!received || malformed) {
+                result.kind = form ? "web-login" : "malformed";
+                result.status = kStatusMalformed;
+                result.body = form ? EncodeWebLoginPage(result.status, nullptr) : EncodeStatus(result.status);
+            } else if (form) {
+                result = m_service.HandleWebLogin(body.data(), body.size(), req.remote_addr, now);
+            } else {
+                result = m_service.HandleBinary(body.data(), body.size(), req.remote_addr, now);
+            }
+        } catch (const std::exception&) {
+            result.kind = form ? "web-login" : "store-failure";
+            result.status = kStatusStoreFailed;
+            result.body = form ? EncodeWebLoginPage(result.status, nullptr) : EncodeStatus(result.status);
+        }
+        res.status = 200;
+        res.set_content(result.body, form ? "text/html" : "application/octet-stream");
+        Record(req.remote_addr, result);
+    });
+
+    server.Get(pattern, [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("vlpolicyd: the reference policy server of the VLAgtClient login module.\n"
+                        "Agents POST their signal records and login forms to this path.\n",
+                        "text/plain");
+    });
+    server.Get("/login", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_content(LoginFormPage(m_path), "text/html");
+    });
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty())
+            res.set_content(res.status == 404 ? "not found\n" : "bad request\n", "text/plain");
+    });
+}
+
+CPolicyServer::~CPolicyServer() = default;
+
+bool CPolicyServer::IsValidPath(const std::string& path)
+{
+    if (path.empty() || path[0] != '/' || path.size() > 200)
+        return false;
+    for (char c : path) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!plain && c != '/' && c != '-' && c != '_' && c != '.' && c != '~')
+            return false;
+    }
+    return true;
+}
+
+int CPolicyServer::Bind(const std::string& host, int port)
+{
+    if (port == 0)
+        return m_pServer->bind_to_any_port(host);
+    return m_pServer->bind_to_port(host, port) ? port : -1;
+}
+
+bool CPolicyServer::Serve()
+{
+    m_nServeState = kServing;
+    bool served = true;
+    if (!m_bStopRequested)
+        served = m_pServer->listen_after_bind();
+    m_nServeState = kServed;
+    return served;
+}
+
+void CPolicyServer::Stop()
+{
+    // The HTTP library's stop only ends a loop that already runs: a Stop that comes between the
+    // start of Serve and the start of that loop would otherwise be lost and Serve would never end.
+    m_bStopRequested = true;
+    for (int waited = 0; waited < 5000 && m_nServeState == kServing && !m_pServer->is_running(); ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    m_pServer->stop();
+}
+
+void CPolicyServer::Record(const std::string& client, const ExchangeResult& result)
+{
+    ExchangeEntry entry;
+    entry.at = CPolicyStore::FormatTime(static_cast<int64_t>(time(nullptr)));
+    entry.client = client;
+    entry.kind = result.kind;
+    entry.userID = Printable(result.userID);
+    entry.status = result.status;
+    const std::string line = entry.at + " " + entry.client + " " + entry.kind + " " +
+                             (entry.userID.empty() ? "-" : entry.userID) + " " + std::to_string(entry.status) + "\n";
+    if (m_pLog != nullptr) {
+        std::lock_guard<std::mutex> lock(m_logMutex);
+        fputs(line.c_str(), m_pLog);
+        fflush(m_pLog);
+    }
+    try {
+        m_store.LogExchange(entry);
+    } catch (const std::exception&) {
+        // The exchange was answered; a log row that cannot be stored is not worth failing it.
+    }
+}
+
+} // namespace vlpolicy

@@ -1,0 +1,60 @@
+// CPolicyServer.h - the HTTP side of vlpolicyd: every exchange is a POST to one path.
+//
+// POST to the path: a body that begins with a signal tag is a binary signal record; otherwise a
+// form (Content-Type application/x-www-form-urlencoded) is a web login and anything else a
+// malformed record; bodies over 64 KiB are answered 42000. GET of the path
+// says what the server is; GET /login serves a login form that posts to the path. Everything
+// else is 404. Connections are kept alive across requests. One line per exchange goes to the log
+// stream and into the store's exchange log (never a password).
+#pragma once
+
+#include <stdio.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "CAgentService.h"
+#include "CPolicyStore.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace vlpolicy {
+
+class CPolicyServer
+{
+public:
+    // path: "/" followed by letters, digits and "/-_.~"; log: where exchange lines go (may be null).
+    CPolicyServer(CPolicyStore& store, const std::string& path, FILE* log);
+    ~CPolicyServer();
+    CPolicyServer(const CPolicyServer&) = delete;
+    CPolicyServer& operator=(const CPolicyServer&) = delete;
+
+    // True when path is acceptable for the constructor.
+    static bool IsValidPath(const std::string& path);
+
+    // Binds host and port (0: a free port). Returns the bound port, or -1.
+    int Bind(const std::string& host, int port);
+    // Serves until Stop(); false when the server could not run.
+    bool Serve();
+    // Ends Serve from any thread.
+    void Stop();
+
+private:
+    void Record(const std::string& client, const ExchangeResult& result);
+
+    CPolicyStore& m_store;
+    CAgentService m_service;
+    std::string m_path;
+    FILE* m_pLog;
+    std::mutex m_logMutex;
+    std::unique_ptr<httplib::Server> m_pServer;
+    enum { kIdle, kServing, kServed };
+    std::atomic<int> m_nServeState{kIdle};
+    std::atomic<bool> m_bStopRequested{false};
+};
+
+} // namespace vlpolicy

@@ -1,0 +1,651 @@
+#include "CPolicyStore.h"
+
+#include <sqlite3.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "PasswordHash.h"
+
+namespace vlpolicy {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+constexpr char kSchemaVersion[] = "1";
+
+constexpr char kSchema[] = R"sql(
+CREATE TABLE meta(name TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE companies(company_id TEXT PRIMARY KEY, super_key TEXT NOT NULL,
+  dkms TEXT NOT NULL, dtss TEXT NOT NULL, dls TEXT NOT NULL);
+CREATE TABLE user_groups(group_id TEXT PRIMARY KEY, company_id TEXT NOT NULL REFERENCES companies);
+CREATE TABLE policy(id INTEGER PRIMARY KEY CHECK (id = 1), offline_policy INTEGER NOT NULL,
+  online_control INTEGER NOT NULL, doc_exchange INTEGER NOT NULL, count_control INTEGER NOT NULL,
+  time_sync INTEGER NOT NULL, protect_remote_tool INTEGER NOT NULL, app_flags BLOB NOT NULL,
+  app_list TEXT NOT NULL);
+CREATE TABLE users(user_id TEXT PRIMARY KEY, password_hash TEXT NOT NULL,
+  company_id TEXT NOT NULL REFERENCES companies, group_id TEXT NOT NULL REFERENCES user_groups,
+  position TEXT NOT NULL, failed_logins INTEGER NOT NULL DEFAULT 0, locked_until INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE levels(level INTEGER PRIMARY KEY, name TEXT NOT NULL, default_rights TEXT NOT NULL);
+CREATE TABLE acl(user_id TEXT NOT NULL, level INTEGER NOT NULL, data BLOB NOT NULL,
+  PRIMARY KEY (user_id, level));
+CREATE TABLE takeouts(takeout_key TEXT PRIMARY KEY, user_id TEXT NOT NULL, state INTEGER NOT NULL,
+  reason TEXT NOT NULL, requested_start TEXT NOT NULL, requested_end TEXT NOT NULL,
+  approved_start TEXT NOT NULL DEFAULT '', approved_end TEXT NOT NULL DEFAULT '',
+  created_at TEXT NOT NULL, updated_at TEXT NOT NULL);
+CREATE INDEX takeouts_by_user ON takeouts(user_id, state);
+CREATE TABLE takeout_history(id INTEGER PRIMARY KEY AUTOINCREMENT, takeout_key TEXT NOT NULL,
+  at TEXT NOT NULL, state INTEGER NOT NULL, start_date TEXT NOT NULL, end_date TEXT NOT NULL,
+  reason TEXT NOT NULL, actor TEXT NOT NULL);
+CREATE TABLE client_logins(address TEXT PRIMARY KEY, user_id TEXT NOT NULL, at TEXT NOT NULL);
+CREATE TABLE exchanges(id INTEGER PRIMARY KEY AUTOINCREMENT, at TEXT NOT NULL, client TEXT NOT NULL,
+  kind TEXT NOT NULL, user_id TEXT NOT NULL, status INTEGER NOT NULL);
+)sql";
+
+// One prepared statement; binds and reads by position (1-based binds, 0-based columns).
+class Statement
+{
+public:
+    Statement(sqlite3* db, const char* sql) : m_pDb(db)
+    {
+        if (sqlite3_prepare_v2(db, sql, -1, &m_pStmt, nullptr) != SQLITE_OK)
+            throw CStoreError(std::string("store: ") + sqlite3_errmsg(db));
+    }
+    ~Statement() { sqlite3_finalize(m_pStmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& Bind(int index, const std::string& text)
+    {
+        Check(sqlite3_bind_text(m_pStmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    Statement& Bind(int index, int64_t value)
+    {
+        Check(sqlite3_bind_int64(m_pStmt, index, value));
+        return *this;
+    }
+    Statement& BindBlob(int index, const std::string& bytes)
+    {
+        Check(sqlite3_bind_blob(m_pStmt, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    // True while a row is there; false when done.
+    bool Step()
+    {
+        const int rc = sqlite3_step(m_pStmt);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        throw CStoreError(std::string("store: ") + sqlite3_errmsg(m_pDb));
+    }
+    std::string Text(int column)
+    {
+        const void* bytes = sqlite3_column_blob(m_pStmt, column);
+        const int size = sqlite3_column_bytes(m_pStmt, column);
+        return bytes ? std::string(static_cast<const char*>(bytes), static_cast<size_t>(size)) : std::string();
+    }
+    int64_t Int(int column) { return sqlite3_column_int64(m_pStmt, column); }
+
+private:
+    void Check(int rc)
+    {
+        if (rc != SQLITE_OK)
+            throw CStoreError(std::string("store: ") + sqlite3_errmsg(m_pDb));
+    }
+
+    sqlite3* m_pDb;
+    sqlite3_stmt* m_pStmt = nullptr;
+};
+
+// BEGIN IMMEDIATE now, ROLLBACK unless committed.
+class Transaction
+{
+public:
+    explicit Transaction(sqlite3* db) : m_pDb(db) { Run("BEGIN IMMEDIATE"); }
+    ~Transaction()
+    {
+        if (!m_bDone)
+            sqlite3_exec(m_pDb, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void Commit()
+    {
+        Run("COMMIT");
+        m_bDone = true;
+    }
+
+private:
+    void Run(const char* sql)
+    {
+        char* error = nullptr;
+        if (sqlite3_exec(m_pDb, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+            const std::string message = error ? error : sqlite3_errmsg(m_pDb);
+            sqlite3_free(error);
+            throw CStoreError("store: " + message);
+        }
+    }
+
+    sqlite3* m_pDb;
+    bool m_bDone = false;
+};
+
+// The demonstration directory.
+constexpr char kDemoCompany[] = "DEMOCO";
+constexpr char kDemoManagers[] = "DEMO-MANAGERS";
+constexpr char kDemoStaff[] = "DEMO-STAFF";
+constexpr char kDemoAppList[] = "WINWORD.EXE|vlhook_word.dll|EXCEL.EXE|vlhook_excel.dll|"
+                                "POWERPNT.EXE|vlhook_ppt.dll|NOTEPAD.EXE|vlhook_text.dll|";
+
+struct DemoLevel
+{
+    int32_t level;
+    const char* name;
+    const char* defaultRights;
+    const char* managerRights;
+};
+
+constexpr DemoLevel kDemoLevels[] = {
+    {1, "Public", "RWPX", "RWPX"},
+    {2, "Internal", "RWP", "RWPX"},
+    {3, "Confidential", "R", "RWP"},
+    {4, "Secret", "-", "R"},
+};
+
+// The ACL data of a user and level: "user:level:rights", zero-filled to 42 bytes.
+std::string AclData(const std::string& userID, int32_t level, const std::string& rights)
+{
+    std::string data = userID + ":" + std::to_string(level) + ":" + rights;
+    data.resize(sizeof(ACL_INFO), '\0');
+    return data;
+}
+
+TakeOutRequest ReadTakeOut(Statement& row)
+{
+    TakeOutRequest request;
+    request.key = row.Text(0);
+    request.userID = row.Text(1);
+    request.state = static_cast<int32_t>(row.Int(2));
+    request.reason = row.Text(3);
+    request.requestedStart = row.Text(4);
+    request.requestedEnd = row.Text(5);
+    request.approvedStart = row.Text(6);
+    request.approvedEnd = row.Text(7);
+    request.updatedAt = row.Text(8);
+    return request;
+}
+
+constexpr char kTakeOutColumns[] = "SELECT takeout_key, user_id, state, reason, requested_start, requested_end, "
+                                   "approved_start, approved_end, updated_at FROM takeouts ";
+
+} // namespace
+
+CPolicyStore::CPolicyStore(const std::string& path)
+{
+    if (sqlite3_open_v2(path.c_str(), &m_pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        const std::string message = m_pDb ? sqlite3_errmsg(m_pDb) : "out of memory";
+        sqlite3_close(m_pDb);
+        throw CStoreError("cannot open the database " + path + ": " + message);
+    }
+    try {
+        sqlite3_busy_timeout(m_pDb, kBusyTimeoutMs);
+        Execute("PRAGMA journal_mode=WAL");
+        Execute("PRAGMA synchronous=FULL");
+        Execute("PRAGMA foreign_keys=ON");
+        CreateIfNew();
+    } catch (...) {
+        sqlite3_close(m_pDb);
+        throw;
+    }
+}
+
+CPolicyStore::~CPolicyStore()
+{
+    sqlite3_close(m_pDb);
+}
+
+void CPolicyStore::Execute(const char* sql)
+{
+    char* error = nullptr;
+    if (sqlite3_exec(m_pDb, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string message = error ? error : sqlite3_errmsg(m_pDb);
+        sqlite3_free(error);
+        throw CStoreError("store: " + message);
+    }
+}
+
+void CPolicyStore::CreateIfNew()
+{
+    Transaction transaction(m_pDb);
+    Statement exists(m_pDb, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'meta'");
+    exists.Step();
+    if (exists.Int(0) != 0) {
+        Statement version(m_pDb, "SELECT value FROM meta WHERE name = 'schema'");
+        if (!version.Step() || version.Text(0) != kSchemaVersion)
+            throw CStoreError("the database has an unknown layout (not a vlpolicyd database of this version)");
+        return;
+    }
+    Execute(kSchema);
+    Statement(m_pDb, "INSERT INTO meta(name, value) VALUES ('schema', ?1)").Bind(1, std::string(kSchemaVersion)).Step();
+    SeedDemoDirectory(time(nullptr));
+    transaction.Commit();
+}
+
+void CPolicyStore::SeedDemoDirectory(int64_t)
+{
+    Statement(m_pDb, "INSERT INTO companies VALUES (?1, 'DEMOSUPERKEY0001', 'dkms.demo.invalid:7001', "
+                     "'dtss.demo.invalid:7002', 'dls.demo.invalid:7003')")
+        .Bind(1, std::string(kDemoCompany))
+        .Step();
+    for (const char* group : {kDemoManagers, kDemoStaff})
+        Statement(m_pDb, "INSERT INTO user_groups VALUES (?1, ?2)")
+            .Bind(1, std::string(group))
+            .Bind(2, std::string(kDemoCompany))
+            .Step();
+    // Recognisable values: each policy its own number, each kind's flag its place plus one.
+    std::string flags(APP_FLAG_COUNT, '\0');
+    for (int i = 0; i < APP_FLAG_COUNT; ++i)
+        flags[static_cast<size_t>(i)] = static_cast<char>(i + 1);
+    Statement(m_pDb, "INSERT INTO policy VALUES (1, 1, 2, 3, 4, 5, 6, ?1, ?2)")
+        .BindBlob(1, flags)
+        .Bind(2, std::string(kDemoAppList))
+        .Step();
+    for (const DemoLevel& level : kDemoLevels)
+        Statement(m_pDb, "INSERT INTO levels VALUES (?1, ?2, ?3)")
+            .Bind(1, static_cast<int64_t>(level.level))
+            .Bind(2, std::string(level.name))
+            .Bind(3, std::string(level.defaultRights))
+            .Step();
+    InsertUser("demo01", "demo-pass-01", kDemoCompany, kDemoManagers, "P01");
+    InsertUser("demo02", "demo-pass-02", kDemoCompany, kDemoStaff, "P02");
+    for (const DemoLevel& level : kDemoLevels)
+        Statement(m_pDb, "UPDATE acl SET data = ?1 WHERE user_id = 'demo01' AND level = ?2")
+            .BindBlob(1, AclData("demo01", level.level, level.managerRights))
+            .Bind(2, static_cast<int64_t>(level.level))
+            .Step();
+}
+
+void CPolicyStore::InsertUser(const std::string& userID, const std::string& password, const std::string& companyID,
+                              const std::string& groupID, const std::string& positionID)
+{
+    Statement company(m_pDb, "SELECT count(*) FROM companies WHERE company_id = ?1");
+    company.Bind(1, companyID).Step();
+    if (company.Int(0) == 0)
+        throw CStoreError("unknown company " + companyID);
+    Statement group(m_pDb, "SELECT count(*) FROM user_groups WHERE group_id = ?1 AND company_id = ?2");
+    group.Bind(1, groupID).Bind(2, companyID).Step();
+    if (group.Int(0) == 0)
+        throw CStoreError("unknown group " + groupID + " in company " + companyID);
+    Statement exists(m_pDb, "SELECT count(*) FROM users WHERE user_id = ?1");
+    exists.Bind(1, userID).Step();
+    if (exists.Int(0) != 0)
+        throw CStoreError("user " + userID + " exists already");
+    Statement(m_pDb, "INSERT INTO users(user_id, password_hash, company_id, group_id, position) "
+                     "VALUES (?1, ?2, ?3, ?4, ?5)")
+        .Bind(1, userID)
+        .Bind(2, HashPassword(password))
+        .Bind(3, companyID)
+        .Bind(4, groupID)
+        .Bind(5, positionID)
+        .Step();
+    Statement levels(m_pDb, "SELECT level, default_rights FROM levels ORDER BY level");
+    while (levels.Step()) {
+        const int32_t level = static_cast<int32_t>(levels.Int(0));
+        Statement(m_pDb, "INSERT INTO acl VALUES (?1, ?2, ?3)")
+            .Bind(1, userID)
+            .Bind(2, static_cast<int64_t>(level))
+            .BindBlob(3, AclData(userID, level, levels.Text(1)))
+            .Step();
+    }
+}
+
+int CPolicyStore::Login(const std::string& userID, const std::string& password, int64_t now, UserPolicy& policy)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Transaction transaction(m_pDb);
+    Statement user(m_pDb, "SELECT u.password_hash, u.failed_logins, u.locked_until, u.group_id, u.position, "
+                          "u.company_id, c.super_key, c.dkms, c.dtss, c.dls "
+                          "FROM users u JOIN companies c ON c.company_id = u.company_id WHERE u.user_id = ?1");
+    if (!user.Bind(1, userID).Step()) {
+        VerifyNothing(password);
+        return 41001;
+    }
+    const int64_t failed = user.Int(1);
+    const int64_t lockedUntil = user.Int(2);
+    const bool matches = VerifyPassword(password, user.Text(0));
+    if (lockedUntil > now)
+        return 41002;
+    if (!matches) {
+        const bool lockNow = failed + 1 >= kLockThreshold;
+        Statement(m_pDb, "UPDATE users SET failed_logins = ?1, locked_until = ?2 WHERE user_id = ?3")
+            .Bind(1, lockNow ? int64_t{0} : failed + 1)
+            .Bind(2, lockNow ? now + kLockSeconds : int64_t{0})
+            .Bind(3, userID)
+            .Step();
+        transaction.Commit();
+        return 41001;
+    }
+    if (failed != 0 || lockedUntil != 0)
+        Statement(m_pDb, "UPDATE users SET failed_logins = 0, locked_until = 0 WHERE user_id = ?1").Bind(1, userID).Step();
+
+    UserPolicy out;
+    out.userID = userID;
+    out.groupID = user.Text(3);
+    out.positionID = user.Text(4);
+    out.companyID = user.Text(5);
+    out.superKey = user.Text(6);
+    out.dkms = user.Text(7);
+    out.dtss = user.Text(8);
+    out.dls = user.Text(9);
+    Statement set(m_pDb, "SELECT offline_policy, online_control, doc_exchange, count_control, time_sync, "
+                         "protect_remote_tool, app_flags, app_list FROM policy WHERE id = 1");
+    if (!set.Step())
+        throw CStoreError("store: the policy set is missing");
+    out.nOfflinePolicy = static_cast<uint8_t>(set.Int(0));
+    out.nOnlineControl = static_cast<uint8_t>(set.Int(1));
+    out.nDocExchangePolicy = static_cast<uint8_t>(set.Int(2));
+    out.nCountControl = static_cast<uint8_t>(set.Int(3));
+    out.nTimeSync = static_cast<uint8_t>(set.Int(4));
+    out.nProtectRemoteTool = static_cast<uint8_t>(set.Int(5));
+    const std::string flags = set.Text(6);
+    memcpy(out.abAppFlags, flags.data(), std::min(flags.size(), sizeof(out.abAppFlags)));
+    out.appList = set.Text(7);
+    transaction.Commit();
+    policy = std::move(out);
+    return 40000;
+}
+
+void CPolicyStore::RememberClient(const std::string& address, const std::string& userID, int64_t now)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement(m_pDb, "INSERT INTO client_logins VALUES (?1, ?2, ?3) "
+                     "ON CONFLICT(address) DO UPDATE SET user_id = excluded.user_id, at = excluded.at")
+        .Bind(1, address)
+        .Bind(2, userID)
+        .Bind(3, FormatTime(now))
+        .Step();
+}
+
+std::optional<std::string> CPolicyStore::ClientUser(const std::string& address)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement row(m_pDb, "SELECT user_id FROM client_logins WHERE address = ?1");
+    if (!row.Bind(1, address).Step())
+        return std::nullopt;
+    return row.Text(0);
+}
+
+bool CPolicyStore::UserExists(const std::string& userID)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement row(m_pDb, "SELECT count(*) FROM users WHERE user_id = ?1");
+    row.Bind(1, userID).Step();
+    return row.Int(0) != 0;
+}
+
+void CPolicyStore::AddHistory(const std::string& key, int32_t state, const std::string& start,
+                              const std::string& end, const std::string& reason, const std::string& actor,
+                              int64_t now)
+{
+    Statement(m_pDb, "INSERT INTO takeout_history(takeout_key, at, state, start_date, end_date, reason, actor) "
+                     "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)")
+        .Bind(1, key)
+        .Bind(2, FormatTime(now))
+        .Bind(3, static_cast<int64_t>(state))
+        .Bind(4, start)
+        .Bind(5, end)
+        .Bind(6, reason)
+        .Bind(7, actor)
+        .Step();
+}
+
+std::string CPolicyStore::CreateTakeOut(const std::string& userID, const std::string& start, const std::string& end,
+                                        const std::string& reason, int64_t now)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Transaction transaction(m_pDb);
+    // At most one request in force per user: a new one cancels the earlier.
+    Statement earlier(m_pDb, "SELECT takeout_key FROM takeouts WHERE user_id = ?1 AND state IN (0, 1)");
+    earlier.Bind(1, userID);
+    std::vector<std::string> superseded;
+    while (earlier.Step())
+        superseded.push_back(earlier.Text(0));
+    for (const std::string& key : superseded) {
+        Statement(m_pDb, "UPDATE takeouts SET state = 4, updated_at = ?2 WHERE takeout_key = ?1")
+            .Bind(1, key)
+            .Bind(2, FormatTime(now))
+            .Step();
+        AddHistory(key, TAKEOUT_CANCELLED, "", "", "", "superseded", now);
+    }
+    const std::string key = RandomHex(16);
+    Statement(m_pDb, "INSERT INTO takeouts(takeout_key, user_id, state, reason, requested_start, requested_end, "
+                     "created_at, updated_at) VALUES (?1, ?2, 0, ?3, ?4, ?5, ?6, ?6)")
+        .Bind(1, key)
+        .Bind(2, userID)
+        .Bind(3, reason)
+        .Bind(4, start)
+        .Bind(5, end)
+        .Bind(6, FormatTime(now))
+        .Step();
+    AddHistory(key, TAKEOUT_REQUESTED, start, end, reason, userID, now);
+    transaction.Commit();
+    return key;
+}
+
+std::optional<TakeOutRequest> CPolicyStore::FindTakeOut(const std::string& key)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement row(m_pDb, (std::string(kTakeOutColumns) + "WHERE takeout_key = ?1 AND state <> 5").c_str());
+    if (!row.Bind(1, key).Step())
+        return std::nullopt;
+    return ReadTakeOut(row);
+}
+
+std::optional<std::string> CPolicyStore::EditTakeOut(const std::string& userID, const std::string& start,
+                                                     const std::string& end, const std::string& reason, int64_t now)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Transaction transaction(m_pDb);
+    Statement current(m_pDb, "SELECT takeout_key FROM takeouts WHERE user_id = ?1 AND state IN (0, 1) "
+                             "ORDER BY created_at DESC LIMIT 1");
+    if (!current.Bind(1, userID).Step())
+        return std::nullopt;
+    const std::string key = current.Text(0);
+    Statement(m_pDb, "UPDATE takeouts SET state = 0, reason = ?2, requested_start = ?3, requested_end = ?4, "
+                     "approved_start = '', approved_end = '', updated_at = ?5 WHERE takeout_key = ?1")
+        .Bind(1, key)
+        .Bind(2, reason)
+        .Bind(3, start)
+        .Bind(4, end)
+        .Bind(5, FormatTime(now))
+        .Step();
+    AddHistory(key, TAKEOUT_REQUESTED, start, end, reason, userID, now);
+    transaction.Commit();
+    return key;
+}
+
+bool CPolicyStore::DeleteTakeOut(const std::string& key, const std::string& actor, int64_t now)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Transaction transaction(m_pDb);
+    Statement update(m_pDb, "UPDATE takeouts SET state = 5, updated_at = ?2 WHERE takeout_key = ?1 AND state <> 5");
+    update.Bind(1, key).Bind(2, FormatTime(now)).Step();
+    if (sqlite3_changes(m_pDb) == 0)
+        return false;
+    AddHistory(key, TAKEOUT_DELETED, "", "", "", actor, now);
+    transaction.Commit();
+    return true;
+}
+
+DecisionResult CPolicyStore::Decide(const std::string& key, int32_t state, const std::string& start,
+                                    const std::string& end, const char* actor, int64_t now)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Transaction transaction(m_pDb);
+    Statement row(m_pDb, "SELECT state, requested_start, requested_end FROM takeouts WHERE takeout_key = ?1");
+    if (!row.Bind(1, key).Step())
+        return DecisionResult::UnknownKey;
+    const int64_t current = row.Int(0);
+    if (current == TAKEOUT_DELETED)
+        return DecisionResult::UnknownKey;
+    if (current != TAKEOUT_REQUESTED && current != TAKEOUT_APPROVED)
+        return DecisionResult::NotOpen;
+    const bool approve = state == TAKEOUT_APPROVED;
+    const std::string approvedStart = approve ? (start.empty() ? row.Text(1) : start) : std::string();
+    const std::string approvedEnd = approve ? (end.empty() ? row.Text(2) : end) : std::string();
+    Statement(m_pDb, "UPDATE takeouts SET state = ?2, approved_start = ?3, approved_end = ?4, updated_at = ?5 "
+                     "WHERE takeout_key = ?1")
+        .Bind(1, key)
+        .Bind(2, static_cast<int64_t>(state))
+        .Bind(3, approvedStart)
+        .Bind(4, approvedEnd)
+        .Bind(5, FormatTime(now))
+        .Step();
+    AddHistory(key, state, approvedStart, approvedEnd, "", actor, now);
+    transaction.Commit();
+    return DecisionResult::Done;
+}
+
+DecisionResult CPolicyStore::Approve(const std::string& key, const std::string& start, const std::string& end,
+                                     int64_t now)
+{
+    return Decide(key, TAKEOUT_APPROVED, start, end, "admin", now);
+}
+
+DecisionResult CPolicyStore::Refuse(const std::string& key, int64_t now)
+{
+    return Decide(key, TAKEOUT_REFUSED, "", "", "admin", now);
+}
+
+DecisionResult CPolicyStore::Cancel(const std::string& key, int64_t now)
+{
+    return Decide(key, TAKEOUT_CANCELLED, "", "", "admin", now);
+}
+
+std::vector<TakeOutRequest> CPolicyStore::ListTakeOuts()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement rows(m_pDb, (std::string(kTakeOutColumns) + "ORDER BY created_at, rowid").c_str());
+    std::vector<TakeOutRequest> list;
+    while (rows.Step())
+        list.push_back(ReadTakeOut(rows));
+    return list;
+}
+
+std::vector<DocLevelEntry> CPolicyStore::Levels()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement rows(m_pDb, "SELECT level, name FROM levels ORDER BY level LIMIT 10");
+    std::vector<DocLevelEntry> list;
+    while (rows.Step())
+        list.push_back({static_cast<int32_t>(rows.Int(0)), rows.Text(1)});
+    return list;
+}
+
+int CPolicyStore::Acl(const std::string& userID, int32_t level, std::string& data)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement user(m_pDb, "SELECT count(*) FROM users WHERE user_id = ?1");
+    user.Bind(1, userID).Step();
+    if (user.Int(0) == 0)
+        return 41001;
+    Statement row(m_pDb, "SELECT data FROM acl WHERE user_id = ?1 AND level = ?2");
+    if (!row.Bind(1, userID).Bind(2, static_cast<int64_t>(level)).Step())
+        return 45005;
+    data = row.Text(0);
+    return 40000;
+}
+
+void CPolicyStore::AddUser(const std::string& userID, const std::string& password, const std::string& companyID,
+                           const std::string& groupID, const std::string& positionID)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Transaction transaction(m_pDb);
+    InsertUser(userID, password, companyID, groupID, positionID);
+    transaction.Commit();
+}
+
+std::vector<UserEntry> CPolicyStore::ListUsers()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement rows(m_pDb, "SELECT user_id, company_id, group_id, position, failed_logins, locked_until "
+                          "FROM users ORDER BY user_id");
+    std::vector<UserEntry> list;
+    while (rows.Step())
+        list.push_back({rows.Text(0), rows.Text(1), rows.Text(2), rows.Text(3), static_cast<int>(rows.Int(4)),
+                        rows.Int(5)});
+    return list;
+}
+
+bool CPolicyStore::RemoveUser(const std::string& userID)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Transaction transaction(m_pDb);
+    Statement(m_pDb, "DELETE FROM users WHERE user_id = ?1").Bind(1, userID).Step();
+    if (sqlite3_changes(m_pDb) == 0)
+        return false;
+    Statement(m_pDb, "DELETE FROM acl WHERE user_id = ?1").Bind(1, userID).Step();
+    Statement(m_pDb, "DELETE FROM client_logins WHERE user_id = ?1").Bind(1, userID).Step();
+    transaction.Commit();
+    return true;
+}
+
+bool CPolicyStore::UnlockUser(const std::string& userID)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement(m_pDb, "UPDATE users SET failed_logins = 0, locked_until = 0 WHERE user_id = ?1").Bind(1, userID).Step();
+    return sqlite3_changes(m_pDb) != 0;
+}
+
+std::string CPolicyStore::DefaultCompany()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement row(m_pDb, "SELECT company_id FROM companies ORDER BY rowid LIMIT 1");
+    return row.Step() ? row.Text(0) : std::string();
+}
+
+std::string CPolicyStore::DefaultGroup()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement row(m_pDb, "SELECT group_id FROM user_groups ORDER BY rowid DESC LIMIT 1");
+    return row.Step() ? row.Text(0) : std::string();
+}
+
+void CPolicyStore::LogExchange(const ExchangeEntry& entry)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement(m_pDb, "INSERT INTO exchanges(at, client, kind, user_id, status) VALUES (?1, ?2, ?3, ?4, ?5)")
+        .Bind(1, entry.at)
+        .Bind(2, entry.client)
+        .Bind(3, entry.kind)
+        .Bind(4, entry.userID)
+        .Bind(5, static_cast<int64_t>(entry.status))
+        .Step();
+}
+
+std::vector<ExchangeEntry> CPolicyStore::LastExchanges(int count)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Statement rows(m_pDb, "SELECT at, client, kind, user_id, status FROM "
+                          "(SELECT * FROM exchanges ORDER BY id DESC LIMIT ?1) ORDER BY id");
+    rows.Bind(1, static_cast<int64_t>(count));
+    std::vector<ExchangeEntry> list;
+    while (rows.Step())
+        list.push_back({rows.Text(0), rows.Text(1), rows.Text(2), rows.Text(3), static_cast<int>(rows.Int(4))});
+    return list;
+}
+
+std::string CPolicyStore::FormatTime(int64_t now)
+{
+    const time_t seconds = static_cast<time_t>(now);
+    struct tm utc;
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+} // namespace vlpolicy

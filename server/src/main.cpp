@@ -1,0 +1,320 @@
+// vlpolicyd - the reference policy server of the VLAgtClient login module, and its administration.
+//
+//   vlpolicyd serve [--listen HOST:PORT] [--path /PATH]
+//   vlpolicyd user add ID --password PW [--company ID] [--group ID] [--position CODE]
+//   vlpolicyd user list | user remove ID | user unlock ID
+//   vlpolicyd takeout list | takeout approve KEY [--start YYYYMMDD --end YYYYMMDD]
+//   vlpolicyd takeout refuse KEY | takeout cancel KEY
+//   vlpolicyd log [--last N]
+// Every command takes --db FILE (default vlpolicy.db). Exit codes: 0 done, 1 refused or failed,
+// 2 usage.
+#include <pthread.h>
+#include <signal.h>
+#include <stdio.h>
+#include <time.h>
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "CPolicyServer.h"
+#include "CPolicyStore.h"
+#include "WireFormat.h"
+
+namespace {
+
+using vlpolicy::CPolicyServer;
+using vlpolicy::CPolicyStore;
+
+constexpr int kExitRefused = 1;
+constexpr int kExitUsage = 2;
+
+// A refusal or failure worth one line on stderr.
+class CommandError : public std::runtime_error
+{
+public:
+    CommandError(const std::string& message, int code) : std::runtime_error(message), m_code(code) {}
+    int Code() const { return m_code; }
+
+private:
+    int m_code;
+};
+
+int64_t Now()
+{
+    return static_cast<int64_t>(time(nullptr));
+}
+
+// A directory text: 1 to width bytes of printable ASCII without blanks or markup characters.
+void CheckName(const std::string& what, const std::string& text, size_t width)
+{
+    bool ok = !text.empty() && text.size() <= width;
+    for (char c : text)
+        ok = ok && c > 0x20 && c < 0x7f && c != '<' && c != '>' && c != '&' && c != '"' && c != '\'';
+    if (!ok)
+        throw CommandError(what + " must be 1 to " + std::to_string(width) +
+                               " printable characters without blanks or <>&\"'",
+                           kExitUsage);
+}
+
+// HOST:PORT, HOST alone, or [v6]:PORT.
+void ParseListen(const std::string& text, std::string& host, int& port)
+{
+    std::string portText;
+    if (!text.empty() && text[0] == '[') {
+        const size_t close = text.find(']');
+        if (close == std::string::npos)
+            throw CommandError("--listen: expected HOST:PORT, got " + text, kExitUsage);
+        host = text.substr(1, close - 1);
+        if (close + 1 < text.size()) {
+            if (text[close + 1] != ':')
+                throw CommandError("--listen: expected HOST:PORT, got " + text, kExitUsage);
+            portText = text.substr(close + 2);
+        }
+    } else {
+        const size_t colon = text.rfind(':');
+        host = text.substr(0, colon);
+        if (colon != std::string::npos)
+            portText = text.substr(colon + 1);
+    }
+    port = 8480;
+    if (host.empty())
+        throw CommandError("--listen: the host is missing in " + text, kExitUsage);
+    if (portText.empty())
+        return;
+    if (portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(portText) > 65535)
+        throw CommandError("--listen: the port must be a number from 0 to 65535, got " + portText, kExitUsage);
+    port = std::stoi(portText);
+}
+
+int Serve(const std::string& db, const std::string& listen, const std::string& path)
+{
+    if (!CPolicyServer::IsValidPath(path))
+        throw CommandError("--path must start with / and hold only letters, digits and /-_.~", kExitUsage);
+    std::string host;
+    int port = 0;
+    ParseListen(listen, host, port);
+
+    // SIGINT and SIGTERM are taken by one thread that stops the server; every other thread
+    // (those of the HTTP library included) inherits the blocked mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    // A shell starts background jobs with SIGINT ignored; an ignored signal never reaches sigwait.
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    CPolicyStore store(db);
+    CPolicyServer server(store, path, stderr);
+    const int bound = server.Bind(host, port);
+    if (bound < 0)
+        throw CommandError("cannot listen on " + listen, kExitRefused);
+    std::thread stopper([&server, stopSignals] {
+        int signalNumber = 0;
+        sigwait(&stopSignals, &signalNumber);
+        server.Stop();
+    });
+    stopper.detach();
+
+    const std::string shownHost = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    printf("listening on http://%s:%d%s\n", shownHost.c_str(), bound, path.c_str());
+    fflush(stdout);
+    if (!server.Serve())
+        throw CommandError("the server stopped with an error", kExitRefused);
+    return 0;
+}
+
+void PrintTakeOut(const vlpolicy::TakeOutRequest& request)
+{
+    printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", request.key.c_str(), vlpolicy::Printable(request.userID).c_str(),
+           vlpolicy::TakeOutStateName(request.state), request.requestedStart.c_str(), request.requestedEnd.c_str(),
+           request.approvedStart.empty() ? "-" : request.approvedStart.c_str(),
+           request.approvedEnd.empty() ? "-" : request.approvedEnd.c_str(),
+           vlpolicy::Printable(request.reason).c_str());
+}
+
+void CheckDecision(vlpolicy::DecisionResult result, const std::string& key)
+{
+    if (result == vlpolicy::DecisionResult::UnknownKey)
+        throw CommandError("unknown take-out key " + key, kExitRefused);
+    if (result == vlpolicy::DecisionResult::NotOpen)
+        throw CommandError("take-out " + key + " is no longer open (refused or cancelled)", kExitRefused);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"vlpolicyd: the reference policy server of the VLAgtClient login module"};
+    app.require_subcommand(1);
+    std::string db = "vlpolicy.db";
+    std::function<int()> run;
+    auto withDb = [&db](CLI::App* command) {
+        command->add_option("--db", db, "the store (SQLite); created with a demonstration directory when new")
+            ->capture_default_str();
+        return command;
+    };
+
+    std::string listen = "127.0.0.1:8480";
+    std::string path = "/agent";
+    CLI::App* serve = withDb(app.add_subcommand("serve", "serve the agent's exchanges until SIGINT or SIGTERM"));
+    serve->add_option("--listen", listen, "HOST:PORT to listen on; port 0 picks a free port")->capture_default_str();
+    serve->add_option("--path", path, "the one path that takes every exchange")->capture_default_str();
+    serve->callback([&] { run = [&] { return Serve(db, listen, path); }; });
+
+    CLI::App* user = app.add_subcommand("user", "the directory's users")->require_subcommand(1);
+    std::string userID, password, company, group, position;
+    CLI::App* userAdd = withDb(user->add_subcommand("add", "add a user (ACL data from the levels' defaults)"));
+    userAdd->add_option("ID", userID, "user ID, at most 20 characters")->required();
+    userAdd->add_option("--password", password, "password, at most 20 characters")->required();
+    userAdd->add_option("--company", company, "company ID (default: the directory's first company)");
+    userAdd->add_option("--group", group, "group ID (default: the directory's staff group)");
+    userAdd->add_option("--position", position, "position code")->capture_default_str();
+    userAdd->callback([&] {
+        run = [&] {
+            CheckName("the user ID", userID, 20);
+            if (password.empty() || password.size() > 20)
+                throw CommandError("the password must be 1 to 20 characters", kExitUsage);
+            CPolicyStore store(db);
+            const std::string companyID = company.empty() ? store.DefaultCompany() : company;
+            const std::string groupID = group.empty() ? store.DefaultGroup() : group;
+            CheckName("the company ID", companyID, 20);
+            CheckName("the group ID", groupID, 50);
+            if (!position.empty())
+                CheckName("the position code", position, 20);
+            try {
+                store.AddUser(userID, password, companyID, groupID, position);
+            } catch (const vlpolicy::CStoreError& error) {
+                throw CommandError(error.what(), kExitRefused);
+            }
+            printf("added %s (%s, %s)\n", userID.c_str(), companyID.c_str(), groupID.c_str());
+            return 0;
+        };
+    });
+    CLI::App* userList = withDb(user->add_subcommand("list", "list the users, one per line"));
+    userList->callback([&] {
+        run = [&] {
+            CPolicyStore store(db);
+            const int64_t now = Now();
+            for (const vlpolicy::UserEntry& entry : store.ListUsers()) {
+                printf("%s\t%s\t%s\t%s\t%s\n", entry.userID.c_str(), entry.companyID.c_str(), entry.groupID.c_str(),
+                       entry.positionID.empty() ? "-" : entry.positionID.c_str(),
+                       entry.lockedUntil > now
+                           ? ("locked until " + CPolicyStore::FormatTime(entry.lockedUntil)).c_str()
+                           : ("failed logins " + std::to_string(entry.failedLogins)).c_str());
+            }
+            return 0;
+        };
+    });
+    CLI::App* userRemove = withDb(user->add_subcommand("remove", "remove a user"));
+    userRemove->add_option("ID", userID, "user ID")->required();
+    CLI::App* userUnlock = withDb(user->add_subcommand("unlock", "lift a lock-out and clear the failed logins"));
+    userUnlock->add_option("ID", userID, "user ID")->required();
+    userRemove->callback([&] {
+        run = [&] {
+            CPolicyStore store(db);
+            if (!store.RemoveUser(userID))
+                throw CommandError("unknown user " + userID, kExitRefused);
+            printf("removed %s\n", userID.c_str());
+            return 0;
+        };
+    });
+    userUnlock->callback([&] {
+        run = [&] {
+            CPolicyStore store(db);
+            if (!store.UnlockUser(userID))
+                throw CommandError("unknown user " + userID, kExitRefused);
+            printf("unlocked %s\n", userID.c_str());
+            return 0;
+        };
+    });
+
+    CLI::App* takeout = app.add_subcommand("takeout", "take-out requests and their decisions")->require_subcommand(1);
+    std::string key, start, end;
+    CLI::App* takeoutList = withDb(takeout->add_subcommand(
+        "list", "one request per line: key, user, state, requested start and end, approved start and end, reason"));
+    takeoutList->callback([&] {
+        run = [&] {
+            CPolicyStore store(db);
+            for (const vlpolicy::TakeOutRequest& request : store.ListTakeOuts())
+                PrintTakeOut(request);
+            return 0;
+        };
+    });
+    CLI::App* approve = withDb(takeout->add_subcommand("approve", "approve a request (default: its requested dates)"));
+    approve->add_option("KEY", key, "the take-out key")->required();
+    CLI::Option* startOption = approve->add_option("--start", start, "approved start date, YYYYMMDD");
+    CLI::Option* endOption = approve->add_option("--end", end, "approved end date, YYYYMMDD");
+    startOption->needs(endOption);
+    endOption->needs(startOption);
+    approve->callback([&] {
+        run = [&] {
+            if (!start.empty() &&
+                (!vlpolicy::IsValidDate(start) || !vlpolicy::IsValidDate(end) || start > end))
+                throw CommandError("--start and --end must be dates YYYYMMDD, the start not after the end",
+                                   kExitUsage);
+            CPolicyStore store(db);
+            CheckDecision(store.Approve(key, start, end, Now()), key);
+            printf("approved %s\n", key.c_str());
+            return 0;
+        };
+    });
+    CLI::App* refuse = withDb(takeout->add_subcommand("refuse", "refuse a request"));
+    refuse->add_option("KEY", key, "the take-out key")->required();
+    refuse->callback([&] {
+        run = [&] {
+            CPolicyStore store(db);
+            CheckDecision(store.Refuse(key, Now()), key);
+            printf("refused %s\n", key.c_str());
+            return 0;
+        };
+    });
+    CLI::App* cancel = withDb(takeout->add_subcommand("cancel", "cancel a request"));
+    cancel->add_option("KEY", key, "the take-out key")->required();
+    cancel->callback([&] {
+        run = [&] {
+            CPolicyStore store(db);
+            CheckDecision(store.Cancel(key, Now()), key);
+            printf("cancelled %s\n", key.c_str());
+            return 0;
+        };
+    });
+
+    int last = 20;
+    CLI::App* log = withDb(app.add_subcommand("log", "the last exchanges from the store, oldest first"));
+    log->add_option("--last", last, "how many")->capture_default_str()->check(CLI::Range(1, 1000000));
+    log->callback([&] {
+        run = [&] {
+            CPolicyStore store(db);
+            for (const vlpolicy::ExchangeEntry& entry : store.LastExchanges(last))
+                printf("%s %s %s %s %d\n", entry.at.c_str(), entry.client.c_str(), entry.kind.c_str(),
+                       entry.userID.empty() ? "-" : entry.userID.c_str(), entry.status);
+            return 0;
+        };
+    });
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() == 0)
+            return app.exit(error);
+        fprintf(stderr, "vlpolicyd: %s (see vlpolicyd --help)\n", error.what());
+        return kExitUsage;
+    }
+    try {
+        return run ? run() : kExitUsage;
+    } catch (const CommandError& error) {
+        fprintf(stderr, "vlpolicyd: %s\n", error.what());
+        return error.Code();
+    } catch (const std::exception& error) {
+        fprintf(stderr, "vlpolicyd: %s\n", error.what());
+        return kExitRefused;
+    }
+}

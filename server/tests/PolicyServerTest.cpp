@@ -1,0 +1,325 @@
+// The server over HTTP on 127.0.0.1, with records built byte by byte: every exchange's reply
+// bytes, take-out from request to decision, refusals and lock-out, malformed bodies, and a store
+// that survives restarts.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "CPolicyServer.h"
+#include "CPolicyStore.h"
+#include "TestClient.h"
+#include "WireFormat.h"
+
+namespace vlpolicy::test {
+namespace {
+
+constexpr char kPath[] = "/agent";
+
+class PolicyServerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char folder[] = "/tmp/vlpolicyd-test-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        m_folder = folder;
+        Start();
+    }
+    void TearDown() override
+    {
+        Stop();
+        std::filesystem::remove_all(m_folder);
+    }
+    void Start()
+    {
+        m_store = std::make_unique<CPolicyStore>(m_folder + "/policy.db");
+        m_server = std::make_unique<CPolicyServer>(*m_store, kPath, nullptr);
+        m_nPort = m_server->Bind("127.0.0.1", 0);
+        ASSERT_GT(m_nPort, 0);
+        m_thread = std::thread([this] { m_server->Serve(); });
+    }
+    void Stop()
+    {
+        if (m_server)
+            m_server->Stop();
+        if (m_thread.joinable())
+            m_thread.join();
+        m_server.reset();
+        m_store.reset();
+    }
+    void Restart()
+    {
+        Stop();
+        Start();
+    }
+    // The body of a POST to the agent path from source.
+    std::string Exchange(const std::string& body, const std::string& source = "127.0.0.1")
+    {
+        TestClient client(m_nPort, source);
+        return client.Post(kPath, body).body;
+    }
+    std::string Login(const std::string& user, const std::string& password, const std::string& source = "127.0.0.1")
+    {
+        return Exchange(LoginRecord(user, password), source).substr(0, 5);
+    }
+    // A take-out request; returns the issued key ("" when refused).
+    std::string RequestTakeOut(const std::string& owner, const std::string& start, const std::string& end,
+                               const std::string& source = "127.0.0.1")
+    {
+        const std::string reply = Exchange(TakeOutRecord("_%REQ_OUT%_", owner, "visit", start, end), source);
+        if (reply.substr(0, 5) != "40000" || reply.size() != 5 + 85)
+            return "";
+        return std::string(reply.c_str() + 5 + 31);
+    }
+    // The reference reply's status and dates: "40000 1 2024010120240102", or the refusal status.
+    std::string Reference(const std::string& key)
+    {
+        const std::string reply = Exchange(KeyRecord("_%REQ_REF%_", key));
+        if (reply.size() != 5 + 373)
+            return reply;
+        return reply.substr(0, 5) + " " + std::to_string(static_cast<unsigned char>(reply[5 + 369])) + " " +
+               reply.substr(5 + 287, 16);
+    }
+
+    std::string m_folder;
+    std::unique_ptr<CPolicyStore> m_store;
+    std::unique_ptr<CPolicyServer> m_server;
+    std::thread m_thread;
+    int m_nPort = 0;
+};
+
+TEST_F(PolicyServerTest, Login_RepliesTheUsersPolicyRecordAndApplicationList)
+{
+    const std::string reply = Exchange(LoginRecord("demo01", "demo-pass-01"));
+    const std::string apps = "WINWORD.EXE|vlhook_word.dll|EXCEL.EXE|vlhook_excel.dll|"
+                             "POWERPNT.EXE|vlhook_ppt.dll|NOTEPAD.EXE|vlhook_text.dll|";
+    ASSERT_EQ(reply.size(), 5 + 304 + apps.size());
+    const std::string info = reply.substr(5, 304);
+    EXPECT_EQ(reply.substr(0, 5), "40000");
+    EXPECT_EQ(info.substr(0, 11), "_%RES_LIN%_");
+    EXPECT_EQ(info.substr(11, 4), std::string(4, '\0'));
+    EXPECT_EQ(info.substr(15, 50), Field("DEMO-MANAGERS", 50));
+    EXPECT_EQ(info.substr(65, 20), Field("P01", 20));
+    EXPECT_EQ(info.substr(85, 20), Field("DEMOCO", 20));
+    EXPECT_EQ(info.substr(105, 16), "DEMOSUPERKEY0001");
+    EXPECT_EQ(info.substr(121, 9), std::string("\x01\x02\x03\x00\x00\x04\x00\x05\x06", 9));
+    EXPECT_EQ(info.substr(130, 50), Field("dkms.demo.invalid:7001", 50));
+    EXPECT_EQ(info.substr(180, 50), Field("dtss.demo.invalid:7002", 50));
+    EXPECT_EQ(info.substr(230, 50), Field("dls.demo.invalid:7003", 50));
+    EXPECT_EQ(info.substr(280, 10), "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a");
+    EXPECT_EQ(info.substr(290, 14), Field(std::to_string(apps.size()), 14));
+    EXPECT_EQ(reply.substr(5 + 304), apps);
+}
+
+TEST_F(PolicyServerTest, PingLevelsAndAcl_ReplyTheirExactBytes)
+{
+    EXPECT_EQ(Exchange("_%REQ_PNG%_"), "_%RES_PNG%_");
+
+    std::string levels = "40000_%RES_LVL%_";
+    levels += '\x04';
+    for (const auto& [level, name] : {std::pair{1, "Public"}, {2, "Internal"}, {3, "Confidential"}, {4, "Secret"}})
+        levels += Le32(level) + Field(name, 20);
+    levels += std::string(6 * 24, '\0');
+    EXPECT_EQ(Exchange("_%REQ_LVL%_"), levels);
+
+    EXPECT_EQ(Exchange(AclRecord("demo01", 3)), "40000_%RES_ACL%_" + Field("demo01:3:RWP", 42));
+    EXPECT_EQ(Exchange(AclRecord("demo02", 4)), "40000_%RES_ACL%_" + Field("demo02:4:-", 42));
+    EXPECT_EQ(Exchange(AclRecord("demo02", 0)), "45005");
+    EXPECT_EQ(Exchange(AclRecord("nobody", 1)), "41001");
+}
+
+TEST_F(PolicyServerTest, TakeOut_FromRequestThroughEveryDecision_SurvivesRestarts)
+{
+    ASSERT_EQ(Login("demo01", "demo-pass-01"), "40000");
+    const std::string reply = Exchange(TakeOutRecord("_%REQ_OUT%_", "", "to the fair", "20270301", "20270310"));
+    ASSERT_EQ(reply.size(), 5u + 85u);
+    EXPECT_EQ(reply.substr(0, 16), "40000_%RES_OUT%_");
+    const std::string key(reply.c_str() + 5 + 31);
+    EXPECT_EQ(key.size(), 32u);
+    EXPECT_EQ(key.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ(reply.substr(5 + 81), Le32(0));
+    EXPECT_EQ(Reference(key), "40000 0 2027030120270310");
+
+    Restart();
+    const std::vector<TakeOutRequest> list = m_store->ListTakeOuts();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].userID, "demo01"); // the client's last login owns the request
+    EXPECT_EQ(list[0].reason, "to the fair");
+    EXPECT_EQ(m_store->Approve(key, "20270302", "20270309", time(nullptr)), DecisionResult::Done);
+    Restart();
+    EXPECT_EQ(Reference(key), "40000 1 2027030220270309");
+
+    // An edit makes the request pending again with the new dates.
+    EXPECT_EQ(Exchange(TakeOutRecord("_%REQ_EDT%_", "demo01", "longer", "20270301", "20270320")).substr(0, 5), "40000");
+    EXPECT_EQ(Reference(key), "40000 0 2027030120270320");
+    EXPECT_EQ(m_store->Refuse(key, time(nullptr)), DecisionResult::Done);
+    EXPECT_EQ(Reference(key), "40000 3 2027030120270320");
+    EXPECT_EQ(m_store->Approve(key, "", "", time(nullptr)), DecisionResult::NotOpen);
+
+    // A new request cancels the one in force.
+    const std::string second = RequestTakeOut("demo01", "20270401", "20270402");
+    const std::string third = RequestTakeOut("demo01", "20270501", "20270502");
+    EXPECT_EQ(Reference(second), "40000 4 2027040120270402");
+    EXPECT_EQ(m_store->Cancel(third, time(nullptr)), DecisionResult::Done);
+    EXPECT_EQ(Reference(third), "40000 4 2027050120270502");
+    EXPECT_EQ(Exchange(TakeOutRecord("_%REQ_EDT%_", "demo01", "", "20270501", "20270502")), "45005");
+
+    // Deletion answers with the key and status 2; the key is unknown from then on.
+    const std::string deleted = Exchange(KeyRecord("_%REQ_DEL%_", third));
+    EXPECT_EQ(deleted, "40000_%RES_OUT%_" + std::string(20, '\0') + Field(third, 50) + Le32(2));
+    Restart();
+    EXPECT_EQ(Reference(third), "45005");
+    EXPECT_EQ(Exchange(KeyRecord("_%REQ_DEL%_", third)), "45005");
+    EXPECT_EQ(Reference("not-a-key"), "45005");
+}
+
+TEST_F(PolicyServerTest, StopRightAfterStart_EndsServe)
+{
+    // Stop may come before the serving thread has entered its accept loop; each round must end.
+    for (int round = 0; round < 50; ++round)
+        Restart();
+    EXPECT_EQ(Exchange("_%REQ_PNG%_"), "_%RES_PNG%_");
+}
+
+TEST_F(PolicyServerTest, TakeOutOwner_IsTheNamedUserElseTheAddressesLastLogin)
+{
+    ASSERT_EQ(Login("demo02", "demo-pass-02", "127.0.0.2"), "40000");
+    ASSERT_EQ(Login("demo01", "demo-pass-01", "127.0.0.3"), "40000");
+    ASSERT_FALSE(RequestTakeOut("", "20270101", "20270102", "127.0.0.2").empty());
+    ASSERT_FALSE(RequestTakeOut("demo02", "20270201", "20270202", "127.0.0.3").empty());
+    const std::vector<TakeOutRequest> list = m_store->ListTakeOuts();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].userID, "demo02");
+    EXPECT_EQ(list[0].state, TAKEOUT_CANCELLED); // demo02's second request replaced it
+    EXPECT_EQ(list[1].userID, "demo02");
+
+    EXPECT_EQ(Exchange(TakeOutRecord("_%REQ_OUT%_", "", "", "20270101", "20270102"), "127.0.0.9"), "42000");
+    EXPECT_EQ(Exchange(TakeOutRecord("_%REQ_OUT%_", "ghost", "", "20270101", "20270102")), "41001");
+}
+
+TEST_F(PolicyServerTest, FailedLogins_LockTheAccountUntilUnlocked)
+{
+    EXPECT_EQ(Login("nobody", "demo-pass-01"), "41001");
+    for (int i = 0; i < CPolicyStore::kLockThreshold; ++i)
+        EXPECT_EQ(Login("demo02", "wrong"), "41001") << "attempt " << i;
+    EXPECT_EQ(Login("demo02", "demo-pass-02"), "41002");
+    EXPECT_EQ(Login("demo01", "demo-pass-01"), "40000"); // others are not affected
+
+    UserPolicy policy;
+    const int64_t now = time(nullptr);
+    EXPECT_EQ(m_store->Login("demo02", "demo-pass-02", now + CPolicyStore::kLockSeconds - 5, policy), 41002);
+    EXPECT_EQ(m_store->Login("demo02", "demo-pass-02", now + CPolicyStore::kLockSeconds + 5, policy), 40000);
+
+    // A success resets the count: four failures and a success do not lock.
+    for (int i = 0; i < CPolicyStore::kLockThreshold - 1; ++i)
+        EXPECT_EQ(Login("demo02", "wrong"), "41001");
+    EXPECT_EQ(Login("demo02", "demo-pass-02"), "40000");
+    EXPECT_EQ(Login("demo02", "wrong"), "41001");
+    EXPECT_EQ(Login("demo02", "demo-pass-02"), "40000");
+
+    for (int i = 0; i < CPolicyStore::kLockThreshold; ++i)
+        Login("demo02", "wrong");
+    EXPECT_EQ(Login("demo02", "demo-pass-02"), "41002");
+    EXPECT_TRUE(m_store->UnlockUser("demo02"));
+    EXPECT_EQ(Login("demo02", "demo-pass-02"), "40000");
+}
+
+TEST_F(PolicyServerTest, MalformedBodies_AreAnswered42000AndTheConnectionLives)
+{
+    TestClient client(m_nPort);
+    const std::string big(kMaxBodySize + 1, 'x');
+    const struct
+    {
+        const char* name;
+        std::string request;
+    } cases[] = {
+        {"empty", "POST /agent HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n"},
+        {"unknown tag", "POST /agent HTTP/1.1\r\nHost: h\r\nContent-Length: 11\r\n\r\n_%REQ_ZZZ%_"},
+        {"wrong length", "POST /agent HTTP/1.1\r\nHost: h\r\nContent-Length: 12\r\n\r\n_%REQ_PNG%_!"},
+        {"wrong site code",
+         "POST /agent HTTP/1.1\r\nHost: h\r\nContent-Length: 61\r\n\r\n" + LoginRecord("demo01", "demo-pass-01", "kesmox")},
+        {"over 64 KiB", "POST /agent HTTP/1.1\r\nHost: h\r\nContent-Length: " + std::to_string(big.size()) +
+                            "\r\n\r\n" + big},
+        {"over 64 KiB in chunks", "POST /agent HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n8000\r\n" +
+                                      big.substr(0, 0x8000) + "\r\n8000\r\n" + big.substr(0, 0x8000) + "\r\n1\r\nx\r\n0\r\n\r\n"},
+        {"multipart", "POST /agent HTTP/1.1\r\nHost: h\r\nContent-Type: multipart/form-data; boundary=b\r\n"
+                      "Content-Length: 44\r\n\r\n--b\r\nContent-Disposition: form-data\r\n\r\nx\r\n--b--"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const HttpReply reply = client.Send(c.request);
+        EXPECT_EQ(reply.body, "42000");
+    }
+    EXPECT_EQ(client.Post(kPath, "_%REQ_PNG%_").body, "_%RES_PNG%_");
+    EXPECT_EQ(client.Connections(), 1); // one keep-alive connection served every request
+}
+
+TEST_F(PolicyServerTest, WebLogin_AnswersTheTaggedPage)
+{
+    TestClient client(m_nPort);
+    const std::string form = "Content-Type: application/x-www-form-urlencoded\r\n";
+    const std::string page = client.Post(kPath, "USER_ID=demo02&USER_PWD=demo%2Dpass-02", form).body;
+    for (const char* element :
+         {"<Result>40000</Result>", "<OFFLINEPOLICY>1</OFFLINEPOLICY>", "<DOCEXCHANGEPOLICY>3</DOCEXCHANGEPOLICY>",
+          "<COUNTCONTROL>4</COUNTCONTROL>", "<TIMESYNC>5</TIMESYNC>", "<ONLINECONTROL>2</ONLINECONTROL>",
+          "<PROTECTREMOTETOOL>6</PROTECTREMOTETOOL>", "<COMPANY_SUPERKEY>DEMOSUPERKEY0001</COMPANY_SUPERKEY>",
+          "<USER_POSCODE>P02</USER_POSCODE>", "<COMPANY_ID>DEMOCO</COMPANY_ID>", "<DKMS>dkms.demo.invalid:7001</DKMS>",
+          "<DTSS>dtss.demo.invalid:7002</DTSS>", "<DLS>dls.demo.invalid:7003</DLS>", "<XLS>2</XLS>", "<DOC>1</DOC>",
+          "<PPT>3</PPT>", "<HWP>4</HWP>", "<GUL>5</GUL>", "<TXT>6</TXT>", "<KODAK>9</KODAK>", "<DWG>8</DWG>",
+          "<MSPAINT>10</MSPAINT>"}) {
+        SCOPED_TRACE(element);
+        EXPECT_NE(page.find(element), std::string::npos);
+    }
+    EXPECT_EQ(page.find("demo-pass"), std::string::npos);
+
+    const std::string refused = client.Post(kPath, "USER_ID=demo02&USER_PWD=nope", form).body;
+    EXPECT_NE(refused.find("<Result>41001</Result>"), std::string::npos);
+    EXPECT_EQ(refused.find("<DKMS>"), std::string::npos);
+    EXPECT_NE(client.Post(kPath, "USER_ID=demo02", form).body.find("<Result>42000</Result>"), std::string::npos);
+    EXPECT_NE(client.Post(kPath, "USER_ID=%G0&USER_PWD=x", form).body.find("<Result>42000</Result>"),
+              std::string::npos);
+    // A signal record stays a signal record whatever its content type says.
+    EXPECT_EQ(client.Post(kPath, "_%REQ_PNG%_", form).body, "_%RES_PNG%_");
+
+    // Web logins count towards the same lock-out.
+    for (int i = 0; i < CPolicyStore::kLockThreshold; ++i)
+        client.Post(kPath, "USER_ID=demo02&USER_PWD=nope", form);
+    EXPECT_EQ(Login("demo02", "demo-pass-02"), "41002");
+}
+
+TEST_F(PolicyServerTest, OtherRequests_GetTextOr404)
+{
+    TestClient client(m_nPort);
+    const HttpReply about = client.Get(kPath);
+    EXPECT_EQ(about.status, 200);
+    EXPECT_NE(about.body.find("vlpolicyd"), std::string::npos);
+    const HttpReply form = client.Get("/login");
+    EXPECT_EQ(form.status, 200);
+    EXPECT_NE(form.body.find("action=\"/agent\""), std::string::npos);
+    EXPECT_NE(form.body.find("name=\"USER_PWD\""), std::string::npos);
+    EXPECT_EQ(client.Post("/other", "_%REQ_PNG%_").status, 404);
+    EXPECT_EQ(client.Get("/agent/x").status, 404);
+    EXPECT_EQ(client.Send("PUT /agent HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n").status, 404);
+}
+
+TEST_F(PolicyServerTest, Exchanges_AreLoggedWithoutPasswords)
+{
+    Login("demo01", "demo-pass-01");
+    Login("demo01", "secret-typo");
+    Exchange("junk");
+    const std::vector<ExchangeEntry> log = m_store->LastExchanges(2);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].kind, "login");
+    EXPECT_EQ(log[0].userID, "demo01");
+    EXPECT_EQ(log[0].status, 41001);
+    EXPECT_EQ(log[1].kind, "malformed");
+    EXPECT_EQ(log[1].status, 42000);
+    EXPECT_EQ(log[1].client, "127.0.0.1");
+}
+
+} // namespace
+} // namespace vlpolicy::test

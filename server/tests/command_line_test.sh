@@ -1,0 +1,100 @@
+#!/bin/sh
+# The real vlpolicyd binary: its ready line, the administration commands beside a running server,
+# usage errors, and a clean stop on SIGTERM.
+# Usage: command_line_test.sh VLPOLICYD WORKFOLDER
+set -u
+bin="$1"
+work="$2"
+rm -rf "$work" && mkdir -p "$work" || exit 1
+db="$work/policy.db"
+failures=0
+server=""
+trap '[ -n "$server" ] && kill "$server" 2>/dev/null' EXIT
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+expect_exit() { # expect_exit CODE COMMAND...
+    want="$1"; shift
+    "$@" >"$work/out" 2>"$work/err"
+    got=$?
+    [ "$got" = "$want" ] || fail "exit $got (want $want): $* -- $(cat "$work/err")"
+}
+
+# A new database on the first command: the demonstration users.
+expect_exit 0 "$bin" user list --db "$db"
+grep -q '^demo01	DEMOCO	DEMO-MANAGERS	P01' "$work/out" || fail "user list lacks demo01: $(cat "$work/out")"
+grep -q '^demo02	' "$work/out" || fail "user list lacks demo02"
+
+start_server() {
+    "$bin" serve --listen 127.0.0.1:0 --path /agent --db "$db" >"$work/serve.out" 2>>"$work/serve.err" </dev/null &
+    server=$!
+    i=0
+    while [ "$i" -lt 100 ] && ! grep -q '^listening on ' "$work/serve.out"; do sleep 0.05; i=$((i + 1)); done
+    url=$(sed 's/^listening on //' "$work/serve.out")
+}
+start_server
+grep -Eqx 'listening on http://127\.0\.0\.1:[0-9]+/agent' "$work/serve.out" || fail "ready line: $(cat "$work/serve.out")"
+[ "$(wc -l <"$work/serve.out")" = 1 ] || fail "more than one line on stdout"
+curl -s --max-time 5 "$url" | grep -q vlpolicyd || fail "GET of the path"
+[ "$(curl -s --max-time 5 --data-binary '_%REQ_PNG%_' -H 'Content-Type:' "$url")" = '_%RES_PNG%_' ] || fail "ping"
+
+# Administration beside the running server.
+expect_exit 0 "$bin" user add alice --password 'pw with blanks' --position P07 --db "$db"
+expect_exit 1 "$bin" user add alice --password x --db "$db"
+grep -q 'exists already' "$work/err" || fail "duplicate user message"
+expect_exit 2 "$bin" user add '<bad>' --password x --db "$db"
+expect_exit 1 "$bin" user add bob --password x --group NOGROUP --db "$db"
+expect_exit 0 "$bin" user unlock alice --db "$db"
+expect_exit 0 "$bin" user remove alice --db "$db"
+expect_exit 1 "$bin" user remove alice --db "$db"
+
+# A take-out by the binary exchange, then decided on the command line.
+printf '_%%REQ_OUT%%_demo02' >"$work/req"
+head -c 14 /dev/zero >>"$work/req"
+printf 'trade fair' >>"$work/req"
+head -c 246 /dev/zero >>"$work/req"
+printf '2027060120270605' >>"$work/req"
+head -c 70 /dev/zero >>"$work/req"
+curl -s --max-time 5 --data-binary @"$work/req" -H 'Content-Type:' "$url" | head -c 5 >"$work/status"
+[ "$(cat "$work/status")" = 40000 ] || fail "take-out request: $(cat "$work/status")"
+
+# Killed at once, the server loses nothing it answered.
+kill -KILL "$server"
+wait "$server" 2>/dev/null
+start_server
+expect_exit 0 "$bin" takeout list --db "$db"
+key=$(cut -f1 "$work/out" | head -n1)
+grep -Eq '^[0-9a-f]{32}	demo02	requested	20270601	20270605	-	-	trade fair$' "$work/out" \
+    || fail "takeout list: $(cat "$work/out")"
+expect_exit 2 "$bin" takeout approve "$key" --start 20270602 --db "$db"
+expect_exit 2 "$bin" takeout approve "$key" --start 20270602 --end 20270601 --db "$db"
+expect_exit 1 "$bin" takeout approve 0123 --db "$db"
+expect_exit 0 "$bin" takeout approve "$key" --start 20270602 --end 20270604 --db "$db"
+expect_exit 0 "$bin" takeout list --db "$db"
+grep -q "	approved	20270601	20270605	20270602	20270604	" "$work/out" || fail "approved: $(cat "$work/out")"
+expect_exit 0 "$bin" takeout refuse "$key" --db "$db"
+expect_exit 1 "$bin" takeout cancel "$key" --db "$db"
+
+expect_exit 0 "$bin" log --db "$db"
+[ "$(wc -l <"$work/out")" = 2 ] || fail "log: $(cat "$work/out")"
+expect_exit 0 "$bin" log --last 1 --db "$db"
+[ "$(wc -l <"$work/out")" = 1 ] || fail "log --last 1: $(cat "$work/out")"
+grep -q ' 127.0.0.1 takeout demo02 40000$' "$work/out" || fail "log line: $(cat "$work/out")"
+grep -q ' 127.0.0.1 takeout demo02 40000$' "$work/serve.err" || fail "stderr log line"
+
+# Usage errors: one line on stderr, exit 2.
+expect_exit 2 "$bin" frobnicate
+[ "$(wc -l <"$work/err")" = 1 ] || fail "usage error is not one line: $(cat "$work/err")"
+expect_exit 2 "$bin" serve --listen 127.0.0.1:99999 --db "$db"
+expect_exit 2 "$bin" serve --path 'no-slash' --db "$db"
+expect_exit 0 "$bin" takeout approve --help
+grep -q -- '--start' "$work/out" || fail "approve --help"
+
+kill -TERM "$server"
+i=0
+while [ "$i" -lt 100 ] && kill -0 "$server" 2>/dev/null; do sleep 0.05; i=$((i + 1)); done
+if kill -0 "$server" 2>/dev/null; then fail "SIGTERM did not stop the server"; else
+    wait "$server"; rc=$?; [ "$rc" = 0 ] || fail "serve exit code $rc after SIGTERM"; fi
+server=""
+
+[ "$failures" = 0 ] && echo "all passed"
+exit "$failures"
