@@ -4,6 +4,8 @@
 set -eu
 
 packages="g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 cmake ninja-build"
+# Header-only libraries of vlagt.exe (command line, JSON output).
+packages="$packages libcli11-dev nlohmann-json3-dev"
 # The Microsoft-style import libraries (llvm-dlltool) and the Microsoft-ABI test caller (clang, lld-link);
 # tinyproxy's program without its system service, for the proxy test; ip, for the network-namespace
 # tests (online check, proxy).

@@ -1,0 +1,192 @@
+#!/bin/sh
+# Walks through the module's work with vlagt.exe against the reference policy server vlpolicyd, on
+# binaries that are already built: a fresh store in a temporary folder, vlpolicyd on 127.0.0.1, a
+# private Wine prefix of its own, and every step printed with the module's answer.
+#
+#   scripts/walkthrough.sh [BUILD_FOLDER [VLPOLICYD]]
+#
+# Defaults: build/ and build-server/vlpolicyd. Exits 0 when every step gave the expected result,
+# 1 naming the step that did not, 77 when vlpolicyd or vlagt.exe is not built. Everything it starts
+# is stopped on every path.
+set -u
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+BUILD=$(cd "${1:-build}" 2>/dev/null && pwd) || BUILD="${1:-build}"
+POLICYD=${2:-build-server/vlpolicyd}
+case "$POLICYD" in /*) ;; *) POLICYD="$ROOT/$POLICYD" ;; esac
+VLAGT_EXE="$BUILD/bin/vlagt.exe"
+
+if [ ! -x "$POLICYD" ]; then
+    echo "walk-through skipped: vlpolicyd is not built ($POLICYD)"
+    exit 77
+fi
+if [ ! -f "$VLAGT_EXE" ]; then
+    echo "walk-through skipped: vlagt.exe is not built ($VLAGT_EXE)"
+    exit 77
+fi
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/vlagt-walkthrough.XXXXXX")
+DB="$WORK/policy.db"
+SERVER_PID=""
+MONITOR_PID=""
+STEP=0
+STEPS=20
+CURRENT="setting up"
+
+# The prefix lives in the build folder (created once, about 10 s), apart from the test suite's.
+export WINEPREFIX="$BUILD/walkthrough-wineprefix"
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The CCF of this run, in its temporary folder (a Windows path: drive Z: is the root).
+export CORVANE_CCF_PATH="Z:$(printf '%s' "$WORK/ccf/Client.ccf" | tr / '\\')"
+
+cleanup() {
+    [ -n "$MONITOR_PID" ] && kill "$MONITOR_PID" 2>/dev/null
+    if [ -n "$SERVER_PID" ]; then
+        kill -TERM "$SERVER_PID" 2>/dev/null
+        wait "$SERVER_PID" 2>/dev/null
+    fi
+    wineserver -k >/dev/null 2>&1 </dev/null
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+fail() {
+    echo "FAILED at step $STEP ($CURRENT): $*"
+    exit 1
+}
+
+# Runs a command with its output in a file; after a second it prints a dot every half second, so a
+# long step shows that it is working. Sets RC and OUT.
+run() {
+    "$@" >"$WORK/out" 2>&1 </dev/null &
+    pid=$!
+    ticks=0
+    while kill -0 "$pid" 2>/dev/null; do
+        sleep 0.25
+        ticks=$((ticks + 1))
+        [ "$ticks" -ge 4 ] && [ $((ticks % 2)) -eq 0 ] && printf '.' >&2
+    done
+    wait "$pid"
+    RC=$?
+    [ "$ticks" -ge 4 ] && printf '\n' >&2
+    OUT=$(tr -d '\r' <"$WORK/out")
+}
+
+vlagt() { wine "$VLAGT_EXE" "$@"; }
+
+# step "title" EXPECTED_EXIT PATTERN command...: one numbered step; its output is shown indented,
+# and the step fails unless the exit code is EXPECTED_EXIT (or any of "0|1") and the output holds
+# PATTERN (empty: anything).
+step() {
+    title=$1 expect=$2 pattern=$3
+    shift 3
+    STEP=$((STEP + 1))
+    CURRENT=$title
+    echo
+    echo "==> [$STEP/$STEPS] $title"
+    shown=${SHOW:-$(printf '%s ' "$@")}
+    SHOW=""
+    printf '    $ %s\n' "$(printf '%s' "$shown" | sed "s#$POLICYD#vlpolicyd#g; s#$WORK#\$TMP#g")"
+    run "$@"
+    printf '%s\n' "$OUT" | sed 's/^/    /'
+    case "|$expect|" in
+        *"|$RC|"*) ;;
+        *) fail "exit code $RC, expected $expect" ;;
+    esac
+    if [ -n "$pattern" ] && ! printf '%s\n' "$OUT" | grep -q -- "$pattern"; then
+        fail "the output does not show \"$pattern\""
+    fi
+}
+
+TODAY=$(date +%Y%m%d)
+LATER=$(date -d '+6 days' +%Y%m%d)
+
+echo "VLAgtClient walk-through: vlagt against vlpolicyd, store and CCF in $WORK"
+
+SHOW="wineserver -p; wine cmd /c exit"
+step "start the private Wine prefix (the first run creates it)" 0 "" \
+    sh -c '(wineserver -p >/dev/null 2>&1 </dev/null &); wine cmd /c exit >/dev/null 2>&1 </dev/null'
+wine reg delete 'HKLM\Software\Velmora' /f >/dev/null 2>&1 </dev/null
+wine reg delete 'HKCR\Velmora TessaLINE' /f >/dev/null 2>&1 </dev/null
+
+CURRENT="start vlpolicyd"
+STEP=$((STEP + 1))
+echo
+echo "==> [$STEP/$STEPS] start vlpolicyd on 127.0.0.1 with a new store"
+"$POLICYD" serve --listen 127.0.0.1:0 --db "$DB" >"$WORK/server.out" 2>"$WORK/server.log" </dev/null &
+SERVER_PID=$!
+URL=""
+for _ in $(seq 1 100); do
+    URL=$(sed -n 's/^listening on //p' "$WORK/server.out" 2>/dev/null)
+    [ -n "$URL" ] && break
+    kill -0 "$SERVER_PID" 2>/dev/null || break
+    sleep 0.1
+done
+[ -n "$URL" ] || fail "vlpolicyd did not report that it listens: $(cat "$WORK/server.log")"
+echo "    listening on $URL"
+
+# The install folder of the agent, as its installer records it: the offline check finds Ossilet.dll
+# there.
+BIN_WIN="Z:$(printf '%s' "$BUILD/bin/" | tr / '\\')"
+wine reg add 'HKCR\Velmora TessaLINE\Shell\Open\Command' /ve /d "\"${BIN_WIN}vlagt.exe\" \"%1\"" /f \
+    >/dev/null 2>&1 </dev/null
+
+step "set the server" 0 "VLDrmAgtSvr" vlagt server "$URL"
+step "show the server" 0 "$URL" vlagt server
+
+# The monitor watches every process's debug output while demo01 logs in.
+wine "$VLAGT_EXE" monitor --filter CDRMLogin >"$WORK/monitor.txt" 2>"$WORK/monitor.err" </dev/null &
+MONITOR_PID=$!
+for _ in $(seq 1 100); do
+    grep -q "Ctrl-C" "$WORK/monitor.err" 2>/dev/null && break
+    sleep 0.1
+done
+
+SHOW="printf 'demo-pass-01\\n' | vlagt login demo01"
+step "log demo01 in (binary login; the password comes on standard input)" 0 "demo01 logged in" \
+    sh -c "printf 'demo-pass-01\n' | wine '$VLAGT_EXE' login demo01"
+printf '%s\n' "$OUT" | grep -q "demo-pass-01" && fail "the password shows in the output"
+
+SHOW="vlagt monitor --filter CDRMLogin   (started before the login)"
+step "the monitor saw the login's debug lines" 0 "\[CDRMLogin\] Success : demo01" \
+    sh -c "sleep 0.5; cat '$WORK/monitor.txt'"
+kill "$MONITOR_PID" 2>/dev/null
+wait "$MONITOR_PID" 2>/dev/null
+MONITOR_PID=""
+grep -q "demo-pass-01" "$WORK/monitor.txt" && fail "the password shows in a debug line"
+
+step "whoami, from a second process" 0 "demo01 is logged in" vlagt whoami
+step "the CCF written from the login reply" 0 "company *DEMOCO" vlagt ccf
+
+step "request a take-out from $TODAY to $LATER" 0 "take-out requested" \
+    vlagt takeout request --start "$TODAY" --end "$LATER" --reason "walk-through: customer visit"
+KEY=$(printf '%s\n' "$OUT" | sed -n 's/^ *key  *//p' | head -n 1)
+[ -n "$KEY" ] || fail "no take-out key in the reply"
+
+step "the request, as the server's administrator sees it" 0 "$KEY" "$POLICYD" takeout list --db "$DB"
+step "approve it on the server" 0 "" "$POLICYD" takeout approve "$KEY" --db "$DB"
+step "follow the take-out: the decision and its dates go into the CCF" 0 "approved from" vlagt takeout status
+step "the CCF holds the approval" 0 "take-out *approved" vlagt ccf
+step "the approved dates in the CCF file" 0 "TakeOutEndDate=$LATER" \
+    grep -a "^TakeOut" "$WORK/ccf/Client.ccf"
+
+step "ACL of demo01 for the level Confidential" 0 "RWP" vlagt acl demo01 Confidential
+step "ping the server" 0 "answered the ping" vlagt ping
+step "is this machine online? (the echo check; either answer is this machine's)" "0|1" "nOnline" vlagt online
+step "log out" 0 "demo01 logged out" vlagt logout
+
+CURRENT="stop vlpolicyd"
+kill -TERM "$SERVER_PID" 2>/dev/null
+wait "$SERVER_PID" 2>/dev/null
+SERVER_PID=""
+echo
+echo "    (vlpolicyd stopped)"
+
+step "check-user with the server stopped: the offline check of the approved take-out" 0 "may go on" \
+    vlagt check-user demo01
+step "whoami after the logout" 1 "nobody is logged in" vlagt whoami
+
+echo
+echo "walk-through complete: $STEP steps, every result as expected"
+exit 0

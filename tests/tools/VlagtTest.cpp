@@ -1,0 +1,351 @@
+// vlagt.exe run as a separate program, the way an operator runs it: usage errors and exit codes, the
+// password kept out of every output and debug line, --json parsed back, and the live monitor.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "CcfSandbox.h"
+#include "DbwinListener.h"
+#include "DispatcherTestUtil.h"
+#include "HelperProcess.h"
+#include "RegistrySandbox.h"
+#include "ScriptedHttpServer.h"
+#include "VLAgtClient.h"
+
+using namespace vlagt::test;
+using json = nlohmann::json;
+
+namespace {
+
+constexpr char kSecret[] = "S3cr3t-pw";
+
+struct ToolRun
+{
+    int exit = -1;
+    std::string out;
+    std::string err;
+    DWORD processId = 0;
+    std::string all() const { return out + err; }
+};
+
+std::string TempPath(const std::string& stem)
+{
+    char folder[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, folder);
+    return std::string(folder) + UniqueName(stem);
+}
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string bytes = text.str();
+    std::string lines;
+    for (char c : bytes)
+        if (c != '\r')
+            lines.push_back(c);
+    return lines;
+}
+
+// vlagt.exe with standard output and error in files, and standard input from a file.
+class Tool
+{
+public:
+    Tool(const std::string& arguments, const std::string& input = std::string())
+        : m_out(TempPath("vlagt-out")), m_err(TempPath("vlagt-err")), m_in(TempPath("vlagt-in"))
+    {
+        std::ofstream(m_in, std::ios::binary) << input;
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        auto open = [&](const std::string& path, DWORD access, DWORD disposition) {
+            return vlagt::UniqueFileHandle(CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                       &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+        };
+        vlagt::UniqueFileHandle in = open(m_in, GENERIC_READ, OPEN_EXISTING);
+        vlagt::UniqueFileHandle out = open(m_out, GENERIC_WRITE, CREATE_ALWAYS);
+        vlagt::UniqueFileHandle err = open(m_err, GENERIC_WRITE, CREATE_ALWAYS);
+        const std::string exe = ProgramFolder() + "vlagt.exe";
+        std::string commandLine = "\"" + exe + "\" " + arguments;
+        std::vector<char> buffer(commandLine.begin(), commandLine.end());
+        buffer.push_back('\0');
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = in.Get();
+        startup.hStdOutput = out.Get();
+        startup.hStdError = err.Get();
+        PROCESS_INFORMATION info = {};
+        if (CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                           &info)) {
+            CloseHandle(info.hThread);
+            m_process.Reset(info.hProcess);
+            m_run.processId = info.dwProcessId;
+        }
+    }
+    ~Tool()
+    {
+        if (m_process && WaitForSingleObject(m_process.Get(), 0) == WAIT_TIMEOUT)
+            TerminateProcess(m_process.Get(), 99);
+        DeleteFileA(m_out.c_str());
+        DeleteFileA(m_err.c_str());
+        DeleteFileA(m_in.c_str());
+    }
+
+    DWORD ProcessId() const { return m_run.processId; }
+
+    const ToolRun& Wait(DWORD timeoutMs = 30000)
+    {
+        DWORD code = static_cast<DWORD>(-1);
+        if (m_process && WaitForSingleObject(m_process.Get(), timeoutMs) == WAIT_OBJECT_0)
+            GetExitCodeProcess(m_process.Get(), &code);
+        m_run.exit = static_cast<int>(code);
+        m_run.out = ReadAll(m_out);
+        m_run.err = ReadAll(m_err);
+        return m_run;
+    }
+
+private:
+    std::string m_out;
+    std::string m_err;
+    std::string m_in;
+    vlagt::UniqueKernelHandle m_process;
+    ToolRun m_run;
+};
+
+ToolRun RunTool(const std::string& arguments, const std::string& input = std::string())
+{
+    Tool tool(arguments, input);
+    return tool.Wait();
+}
+
+std::string LoginReply()
+{
+    LOGIN_INFO info;
+    memset(&info, 0, sizeof(info));
+    PutText(info.szSignal, "_%RES_LIN%_");
+    PutText(info.szCompanyID, "COMP7");
+    PutText(info.szGroupID, "GROUP7");
+    info.nOfflinePolicy = 4;
+    info.abAppFlags[APP_FLAG_PDF] = 1;
+    const std::string apps = "app.exe|app.dll|";
+    PutText(info.szAppInfoLen, std::to_string(apps.size()));
+    return BytesOf(info) + apps;
+}
+
+class VlagtTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        // A successful login leaves a holder process behind; emptying the record ends it.
+        CDRMLogin session;
+        if (session.CreateSharedMemForLoginInfo() == 1)
+            session.DeleteSharedMemForLoginInfo();
+    }
+
+    std::string Url() const { return " --url " + m_server.Url("/agent"); }
+
+    RegistrySandbox m_registry;
+    CcfSandbox m_ccf;
+    ScriptedHttpServer m_server;
+};
+
+TEST_F(VlagtTest, UsageErrors_PrintOneLineAndTheUsage_Exit2)
+{
+    const struct
+    {
+        const char* arguments;
+        const char* line; // the start of the first line on stderr
+        const char* usage;
+    } cases[] = {
+        {"", "vlagt: a command is required", "Usage: vlagt [OPTIONS] COMMAND"},
+        {"frob", "vlagt: unknown command: frob", "Usage: vlagt [OPTIONS] COMMAND"},
+        {"login", "vlagt: USER is required", "Usage: vlagt login [OPTIONS] USER [PASSWORD]"},
+        {"login u p extra", "vlagt: The following argument was not expected: extra", "Usage: vlagt login"},
+        {"takeout", "vlagt: A subcommand is required", "Usage: vlagt takeout"},
+        {"takeout request --end 20261201 --reason x", "vlagt: --start is required", "Usage: vlagt takeout request"},
+        {"takeout request --start 2026-12-01 --end 20261201 --reason x", "vlagt: --start: a date YYYYMMDD",
+         "Usage: vlagt takeout request"},
+        {"takeout edit --start 20260230 --end 20261201 --reason x", "vlagt: --start: a date YYYYMMDD",
+         "Usage: vlagt takeout edit"},
+        {"takeout request --start 20261202 --end 20261201 --reason x", "vlagt: the take-out ends before it starts",
+         ""},
+        {"acl demo01", "vlagt: LEVEL is required", "Usage: vlagt acl"},
+        {"server ftp://host/agent", "vlagt: URL: the server URL must begin with http://", "Usage: vlagt server"},
+        {"ping --url host:80", "vlagt: --url: the server URL must begin with http://", "Usage: vlagt ping"},
+        {"monitor --count 0", "vlagt: --count", "Usage: vlagt monitor"},
+        {"whoami extra", "vlagt: The following argument was not expected: extra", "Usage: vlagt whoami"},
+    };
+    // The take-out order check needs a logged-in user before it is reached.
+    CDRMLogin holder;
+    ASSERT_EQ(holder.CreateSharedMemForLoginInfo(), 1);
+    PutText(holder.m_pSharedInfo->szUserID, "u1");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        // --url only where the command takes it.
+        const std::string arguments(c.arguments);
+        const bool talks = arguments.rfind("login", 0) == 0 || arguments.rfind("takeout ", 0) == 0;
+        const ToolRun run = RunTool(arguments + (talks ? Url() : std::string()));
+        EXPECT_EQ(run.exit, 2);
+        EXPECT_EQ(run.err.rfind(c.line, 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(c.usage), std::string::npos) << run.err;
+        EXPECT_EQ(m_server.RequestCount(), 0u);
+    }
+}
+
+TEST_F(VlagtTest, Help_ListsEveryCommand_AndEachCommandHasIts)
+{
+    const ToolRun top = RunTool("--help");
+    EXPECT_EQ(top.exit, 0);
+    for (const char* command : {"server", "login", "web-login", "logout", "whoami", "takeout", "ccf", "acl", "ping",
+                                "online", "check-user", "register", "unregister", "monitor"}) {
+        SCOPED_TRACE(command);
+        EXPECT_NE(top.out.find("\n  " + std::string(command) + " "), std::string::npos);
+        const ToolRun help = RunTool(std::string(command) + " --help");
+        EXPECT_EQ(help.exit, 0);
+        EXPECT_NE(help.out.find("Usage: vlagt " + std::string(command)), std::string::npos) << help.out;
+    }
+    EXPECT_EQ(top.out.find("session-holder"), std::string::npos);
+    const ToolRun status = RunTool("takeout status --help");
+    EXPECT_NE(status.out.find("Usage: vlagt takeout status [OPTIONS] [KEY]"), std::string::npos) << status.out;
+}
+
+// Refused, accepted from argv, accepted from standard input, and a usage error with the password in
+// argv: the password reaches the server in the login record and nowhere else.
+TEST_F(VlagtTest, Password_NeverInOutputOrDebugLines)
+{
+    DbwinListener listener;
+    ASSERT_TRUE(listener.IsListening());
+    m_server.Enqueue(BinaryReply("41001"));
+    m_server.Enqueue(BinaryReply("40000", LoginReply()));
+    const struct
+    {
+        std::string arguments;
+        std::string input;
+        int exit;
+        const char* expected;
+        bool sent;
+    } cases[] = {
+        {"login user01 " + std::string(kSecret) + Url(), "", 1, "unknown user or wrong password", true},
+        {"login user01 --json" + Url(), std::string(kSecret) + "\r\nnext line\n", 0, "\"user\":\"user01\"", true},
+        {"login user01 " + std::string(kSecret) + " extra" + Url(), "", 2, "not expected: extra", false},
+        {"login user02 " + std::string(kSecret) + " --json" + Url(), "", 1, "is logged in already", false},
+    };
+    size_t requests = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        Tool tool(c.arguments, c.input);
+        const ToolRun& run = tool.Wait();
+        EXPECT_EQ(run.exit, c.exit);
+        EXPECT_NE(run.all().find(c.expected), std::string::npos) << run.all();
+        EXPECT_EQ(run.all().find(kSecret, 0), std::string::npos) << run.all();
+        if (c.sent) {
+            ASSERT_TRUE(m_server.WaitForRequests(++requests, 5000));
+            EXPECT_EQ(m_server.Requests().back().body.substr(31, 20), Field(kSecret, 20));
+        }
+        if (c.exit != 2) {
+            EXPECT_TRUE(listener.WaitForLine(run.processId, "Shared  Info = 28 Bytes", 2000));
+        }
+        for (const std::string& line : listener.LinesOf(run.processId))
+            EXPECT_EQ(line.find(kSecret), std::string::npos) << line;
+    }
+    EXPECT_EQ(m_server.RequestCount(), 2u);
+}
+
+TEST_F(VlagtTest, Json_ParsesBack_AcrossLoginTakeOutAndCcf)
+{
+    TAKEOUT_MSG reply;
+    memset(&reply, 0, sizeof(reply));
+    PutText(reply.szTakeOutKey, "KEY-42");
+    TAKEOUT_INFO approved;
+    memset(&approved, 0, sizeof(approved));
+    memcpy(approved.szStartDate, "20261210", 8);
+    memcpy(approved.szEndDate, "20261220", 8);
+    approved.nStatus = STATUS_TAKEOUT_APPROVAL;
+    m_server.Enqueue(BinaryReply("40000", LoginReply()));
+    m_server.Enqueue(BinaryReply("40000", BytesOf(reply)));
+    m_server.Enqueue(BinaryReply("40000", BytesOf(approved)));
+    m_server.Enqueue(BinaryReply("45005"));
+    DOC_LEVEL_REPLY levels;
+    memset(&levels, 0, sizeof(levels));
+    levels.LevelList.nCount = 1;
+    levels.LevelList.aLevels[0].nLevel = 4;
+    PutText(levels.LevelList.aLevels[0].szName, "Secret");
+    ACL_REPLY acl;
+    memset(&acl, 0, sizeof(acl));
+    memcpy(acl.AclInfo.abData, "u:4:R\x01", 6);
+    m_server.Enqueue(BinaryReply("40000", BytesOf(levels)));
+    m_server.Enqueue(BinaryReply("40000", BytesOf(acl)));
+
+    const struct
+    {
+        std::string arguments;
+        int exit;
+        std::vector<std::pair<const char*, json>> fields;
+    } cases[] = {
+        {"server --json " + m_server.Url("/agent"), 0, {{"url", m_server.Url("/agent")}}},
+        {"login user01 pw --json", 0, {{"status", 40000}, {"company", "COMP7"}, {"group", "GROUP7"}}},
+        {"whoami --json", 0, {{"user", "user01"}, {"logged_in", true}}},
+        {"takeout request --start 20261210 --end 20261220 --reason trip --json", 0, {{"key", "KEY-42"}}},
+        {"takeout status --json", 0, {{"key", "KEY-42"}, {"state_code", 1}, {"start", "20261210"}, {"ccf_takeout_code", 1}}},
+        {"takeout status OTHER --json", 1, {{"status", 45005}, {"status_text", "no take-out for this key"}}},
+        {"ccf --json", 0, {{"user", "user01"}, {"company", "COMP7"}, {"offline_policy", 4}, {"takeout_code", 1}}},
+        {"check-user user01 --json", 0, {{"result", 1}, {"logged_in", "user01"}}},
+        {"logout --json", 0, {{"previous_user", "user01"}}},
+        {"whoami --json", 1, {{"user", ""}, {"logged_in", false}}},
+        {"acl user01 SECRET --json", 0, {{"result", 1}, {"acl_text", "u:4:R."}, {"acl_hex", "753a343a5201" + std::string(72, '0')}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const ToolRun run = RunTool(c.arguments);
+        json object;
+        ASSERT_NO_THROW(object = json::parse(run.out)) << run.out;
+        EXPECT_EQ(object.value("exit", -1), c.exit);
+        EXPECT_EQ(run.exit, c.exit);
+        for (const auto& field : c.fields)
+            EXPECT_EQ(object[field.first], field.second) << field.first << " in " << run.out;
+    }
+    // The take-out request named its user in the reserved bytes after the tag.
+    ASSERT_EQ(m_server.RequestCount(), 6u);
+    EXPECT_EQ(m_server.Requests()[1].body.substr(11, 20), Field("user01", 20));
+    // The ACL request carries the level found by name, without regard to case.
+    EXPECT_EQ(m_server.Requests()[5].body.substr(31, 4), std::string("\x04\0\0\0", 4));
+}
+
+TEST_F(VlagtTest, Monitor_ShowsOtherProcessesLines_AndRefusesASecondMonitor)
+{
+    {
+        Tool monitor("monitor --json --count 1 --filter MARKER");
+        bool ready = false;
+        for (int i = 0; i < 200 && !ready; ++i) {
+            vlagt::UniqueKernelHandle event(OpenEventA(SYNCHRONIZE, FALSE, "DBWIN_BUFFER_READY"));
+            ready = event.IsValid();
+            if (!ready)
+                Sleep(50);
+        }
+        ASSERT_TRUE(ready);
+        OutputDebugStringA("not this line");
+        OutputDebugStringA("the MARKER line\n");
+        const ToolRun& run = monitor.Wait(10000);
+        EXPECT_EQ(run.exit, 0);
+        json line;
+        ASSERT_NO_THROW(line = json::parse(run.out)) << run.out;
+        EXPECT_EQ(line["pid"], GetCurrentProcessId());
+        EXPECT_EQ(line["text"], "the MARKER line");
+    }
+    DbwinListener other;
+    ASSERT_TRUE(other.IsListening());
+    const ToolRun refused = RunTool("monitor --for 1");
+    EXPECT_EQ(refused.exit, 1);
+    EXPECT_NE(refused.err.find("another debug monitor is running"), std::string::npos) << refused.err;
+}
+
+} // namespace
