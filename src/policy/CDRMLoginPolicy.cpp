@@ -144,6 +144,15 @@ int CDRMLogin::CreateCCF()
         AnsiToWide(companyID.text, siteID, static_cast<int>(sizeof(companyID.text)));
         ccf.UpdateCurrentSiteID(Wide(siteID));
 
+        // A take-out belongs to the user it was approved for: when the CCF changes hands, the
+        // previous user's take-out state and dates must not carry over to the new user.
+        const char* previousUser = ccf.GetUserID();
+        if (previousUser != nullptr && previousUser[0] != '\0' && lstrcmpiA(previousUser, userID.text) != 0) {
+            char noDate[1] = {};
+            ccf.SetTakeOutStatus(CCCF::TAKE_OUT_NONE);
+            ccf.SetTakeOutStartDate(noDate);
+            ccf.SetTakeOutEndDate(noDate);
+        }
         ccf.SetUserID(userID.text);
         DebugLog("[CreateCCF] id [%s]", userID.text);
         ccf.SetCompanyID(companyID.text);

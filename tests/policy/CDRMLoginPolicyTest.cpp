@@ -193,7 +193,7 @@ TEST(CreateCCFTest, RoundTripThroughTestCCF)
         EXPECT_EQ(sandbox.Value("TimeSync"), "1");
         EXPECT_EQ(sandbox.Value("ProtectRemoteTool"), "250") << "the byte widened as unsigned";
         EXPECT_EQ(sandbox.Value("Field.app.exe"), std::string("app.dll", 8));
-        // Neither the group nor the take-out fields are written by CreateCCF.
+        // Neither the group nor the take-out fields are written by CreateCCF into a CCF of no user.
         EXPECT_EQ(sandbox.Value("GroupID"), "G-from-ccf");
         EXPECT_EQ(sandbox.Value("TakeOutStatus"), "<absent>");
         EXPECT_EQ(sandbox.Value("TakeOutStartDate"), "<absent>");
@@ -391,6 +391,37 @@ TEST(TakeOutCCFTest, StateAndDatesAcrossCalls)
     EXPECT_EQ(sandbox.Value("TakeOutEndDate"), "20240415");
     EXPECT_EQ(sandbox.Value("UserID"), "alice");
     EXPECT_TRUE(capture.Lines().empty()) << "the take-out operations log nothing";
+}
+
+TEST(TakeOutCCFTest, ANewUsersCcfCarriesNoTakeOutOfThePreviousUser)
+{
+    struct Case
+    {
+        const char* nextUser;
+        const char* status;
+        const char* start;
+    };
+    // The same user (in any case) keeps the take-out; another user starts with none.
+    for (const Case& row : {Case{"alice", "1", "20240301"}, Case{"ALICE", "1", "20240301"}, Case{"bob", "2", ""}}) {
+        SCOPED_TRACE(row.nextUser);
+        CcfSandbox sandbox;
+        CDRMLogin session;
+        LogIn(session);
+        ASSERT_EQ(session.FillCCFInfo(), 1);
+        ASSERT_EQ(session.CreateCCF(), 1);
+        std::string start = "20240301", end = "20240331";
+        session.SetTakeOutCCF(1, Text(start), Text(end));
+
+        CDRMLogin next;
+        LogIn(next);
+        std::string user = row.nextUser;
+        next.SetUserID(Text(user));
+        ASSERT_EQ(next.FillCCFInfo(), 1);
+        ASSERT_EQ(next.CreateCCF(), 1);
+        EXPECT_EQ(sandbox.Value("TakeOutStatus"), row.status);
+        EXPECT_EQ(sandbox.Value("TakeOutStartDate", ""), row.start);
+        EXPECT_EQ(next.GetTakeOutCCF(), row.status[0] - '0');
+    }
 }
 
 TEST(GetUserIDTest, CopiesAtMostTwentyCharactersAndTheTerminator)
