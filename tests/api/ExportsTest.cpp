@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "ApiCaller.h"
 #include "CcfSandbox.h"
 #include "DispatcherTestUtil.h"
 #include "HelperProcess.h"
@@ -34,40 +35,6 @@ std::string LoginRequestBytes(const std::string& user, const std::string& passwo
 {
     return "_%REQ_LIN%_" + Field(user, 20) + Field(password, 20) + "kesmor" + std::string(4, '\0');
 }
-
-// Runs vlapicaller.exe, a program that knows VLAgtClient.dll only by name, with `steps`; returns
-// the lines it wrote, one per step with a result.
-class ApiCaller
-{
-public:
-    explicit ApiCaller(const std::string& steps)
-        : m_resultFile(TempFile()), m_process("\"" + m_resultFile + "\" " + steps, "vlapicaller.exe")
-    {
-    }
-    ~ApiCaller() { DeleteFileA(m_resultFile.c_str()); }
-
-    bool Started() const { return m_process.Started(); }
-    int Wait(DWORD timeoutMs) { return m_process.Wait(timeoutMs); }
-    Lines Results() const
-    {
-        std::ifstream in(m_resultFile);
-        Lines lines;
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-        return lines;
-    }
-
-private:
-    static std::string TempFile()
-    {
-        char folder[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, folder);
-        return std::string(folder) + UniqueName("vlapicaller") + ".txt";
-    }
-
-    std::string m_resultFile;
-    HelperProcess m_process;
-};
 
 class ExportsTest : public ::testing::Test
 {
