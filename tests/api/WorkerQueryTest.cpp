@@ -13,6 +13,7 @@
 #include "DispatcherTestUtil.h"
 #include "RegistrySandbox.h"
 #include "VLAgtClient.h"
+#include "WorkerWait.h"
 
 using namespace vlagt::test;
 using Lines = std::vector<std::string>;
@@ -55,19 +56,6 @@ std::string AclRequest(const std::string& user, int32_t level)
 }
 
 const ACL_INFO kPoison = AclOf(0xA5);
-
-// A worker of the kind holds its named mutex while it runs: wait until none does.
-bool WaitForWorkersToEnd(const char* mutexName)
-{
-    for (int i = 0; i < 500; ++i) {
-        HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, mutexName);
-        if (mutex == nullptr)
-            return true;
-        CloseHandle(mutex);
-        Sleep(20);
-    }
-    return false;
-}
 
 class WorkerQueryTest : public ::testing::Test
 {

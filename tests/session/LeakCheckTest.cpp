@@ -14,6 +14,7 @@
 #include "RegistrySandbox.h"
 #include "ScriptedHttpServer.h"
 #include "VLAgtClient.h"
+#include "WorkerWait.h"
 
 using namespace vlagt::test;
 
@@ -138,19 +139,6 @@ TEST_F(LeakCheckTest, ThousandCcfWritesLeaveHandlesAndHeapAsTheyWere)
     EXPECT_EQ(m_ccf.Value("CompanyID"), "company-1");
 }
 
-// A worker of the kind holds its named mutex while it runs: wait until none does.
-bool WorkersEnded(const char* mutexName)
-{
-    for (int i = 0; i < 250; ++i) {
-        HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, mutexName);
-        if (mutex == nullptr)
-            return true;
-        CloseHandle(mutex);
-        Sleep(20);
-    }
-    return false;
-}
-
 TEST_F(LeakCheckTest, ThousandAclQueriesAndPingsLeaveHandlesAndHeapAsTheyWere)
 {
     // The workers read the server's URL from the registry; the server answers each query by kind.
@@ -184,7 +172,7 @@ TEST_F(LeakCheckTest, ThousandAclQueriesAndPingsLeaveHandlesAndHeapAsTheyWere)
             if (query.call() != 1)
                 ++failures;
             // Each worker reports before it ends: let it end before the next reading.
-            WorkersEnded(query.mutex);
+            WaitForWorkersToEnd(query.mutex);
         });
         EXPECT_EQ(failures, 0);
     }
