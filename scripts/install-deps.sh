@@ -35,3 +35,7 @@ if [ -n "$missing" ]; then
     apt-get update
     DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $packages
 fi
+
+# Wine's 32-bit side needs a host that runs 32-bit x86 programs; where the kernel refuses them, qemu-user
+# runs them (nothing changes on a host that runs them natively).
+scripts/i386-host.sh
