@@ -31,5 +31,5 @@ build/wine-prefix.sh start
 trap 'build/wine-prefix.sh stop' EXIT
 for program in $programs; do
     echo "== $(basename "$program" .exe)"
-    build/wine-run.sh "$program"
+    VLAGT_WINE_TIMEOUT=1800 build/wine-run.sh "$program"
 done

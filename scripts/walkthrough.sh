@@ -36,6 +36,10 @@ CURRENT="setting up"
 # The prefix lives in the build folder (created once, about 10 s), apart from the test suite's.
 export WINEPREFIX="$BUILD/walkthrough-wineprefix"
 export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Every Wine call is bounded: one that hangs is stopped, names itself ("hung: ...") and fails its step.
+BOUNDED="$ROOT/scripts/bounded.sh"
+WINE_LIMIT=${VLAGT_WINE_TIMEOUT:-120}
+bwine() { "$BOUNDED" "$WINE_LIMIT" wine "$@"; }
 # The CCF of this run, in its temporary folder (a Windows path: drive Z: is the root).
 export CORVANE_CCF_PATH="Z:$(printf '%s' "$WORK/ccf/Client.ccf" | tr / '\\')"
 
@@ -45,7 +49,7 @@ cleanup() {
         kill -TERM "$SERVER_PID" 2>/dev/null
         wait "$SERVER_PID" 2>/dev/null
     fi
-    wineserver -k >/dev/null 2>&1 </dev/null
+    "$ROOT/scripts/wine-prefix.sh" stop
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -73,7 +77,7 @@ run() {
     OUT=$(tr -d '\r' <"$WORK/out")
 }
 
-vlagt() { wine "$VLAGT_EXE" "$@"; }
+vlagt() { bwine "$VLAGT_EXE" "$@"; }
 
 # step "title" EXPECTED_EXIT PATTERN command...: one numbered step; its output is shown indented,
 # and the step fails unless the exit code is EXPECTED_EXIT (or any of "0|1") and the output holds
@@ -106,9 +110,9 @@ echo "VLAgtClient walk-through: vlagt against vlpolicyd, store and CCF in $WORK"
 
 SHOW="wineserver -p; wine cmd /c exit"
 step "start the private Wine prefix (the first run creates it)" 0 "" \
-    sh -c '(wineserver -p >/dev/null 2>&1 </dev/null &); wine cmd /c exit >/dev/null 2>&1 </dev/null'
-wine reg delete 'HKLM\Software\Velmora' /f >/dev/null 2>&1 </dev/null
-wine reg delete 'HKCR\Velmora TessaLINE' /f >/dev/null 2>&1 </dev/null
+    "$ROOT/scripts/wine-prefix.sh" start
+bwine reg delete 'HKLM\Software\Velmora' /f >/dev/null 2>&1 </dev/null
+bwine reg delete 'HKCR\Velmora TessaLINE' /f >/dev/null 2>&1 </dev/null
 
 CURRENT="start vlpolicyd"
 STEP=$((STEP + 1))
@@ -129,14 +133,14 @@ echo "    listening on $URL"
 # The install folder of the agent, as its installer records it: the offline check finds Ossilet.dll
 # there.
 BIN_WIN="Z:$(printf '%s' "$BUILD/bin/" | tr / '\\')"
-wine reg add 'HKCR\Velmora TessaLINE\Shell\Open\Command' /ve /d "\"${BIN_WIN}vlagt.exe\" \"%1\"" /f \
+bwine reg add 'HKCR\Velmora TessaLINE\Shell\Open\Command' /ve /d "\"${BIN_WIN}vlagt.exe\" \"%1\"" /f \
     >/dev/null 2>&1 </dev/null
 
 step "set the server" 0 "VLDrmAgtSvr" vlagt server "$URL"
 step "show the server" 0 "$URL" vlagt server
 
 # The monitor watches every process's debug output while demo01 logs in.
-wine "$VLAGT_EXE" monitor --filter CDRMLogin >"$WORK/monitor.txt" 2>"$WORK/monitor.err" </dev/null &
+"$BOUNDED" 300 wine "$VLAGT_EXE" monitor --filter CDRMLogin >"$WORK/monitor.txt" 2>"$WORK/monitor.err" </dev/null &
 MONITOR_PID=$!
 for _ in $(seq 1 100); do
     grep -q "Ctrl-C" "$WORK/monitor.err" 2>/dev/null && break
@@ -145,7 +149,7 @@ done
 
 SHOW="printf 'demo-pass-01\\n' | vlagt login demo01"
 step "log demo01 in (binary login; the password comes on standard input)" 0 "demo01 logged in" \
-    sh -c "printf 'demo-pass-01\n' | wine '$VLAGT_EXE' login demo01"
+    sh -c "printf 'demo-pass-01\n' | '$BOUNDED' $WINE_LIMIT wine '$VLAGT_EXE' login demo01"
 printf '%s\n' "$OUT" | grep -q "demo-pass-01" && fail "the password shows in the output"
 
 SHOW="vlagt monitor --filter CDRMLogin   (started before the login)"

@@ -10,6 +10,9 @@ set -u
 case_name=$1
 bin=$2
 export WINEPREFIX=$3 WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
+# Every Wine call is bounded; one that hangs fails the case with a line naming it.
+bwine() { "$scripts/bounded.sh" 120 wine "$@"; }
 
 skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAILED: $*"; failed=1; }
@@ -22,17 +25,17 @@ if [ "${VLAGT_IN_NETNS:-}" != 1 ]; then
     unshare -n -u true 2>/dev/null || skip "unshare -n -u is not permitted here"
     mkdir -p "$WINEPREFIX"
     # The prefix's wineserver must run inside the namespace: stop any left over, before and after.
-    wineserver -k >/dev/null 2>&1 </dev/null
+    "$scripts/wine-prefix.sh" stop
     VLAGT_IN_NETNS=1 unshare -n -u sh "$0" "$@"
     rc=$?
-    wineserver -k >/dev/null 2>&1 </dev/null
+    "$scripts/wine-prefix.sh" stop
     exit $rc
 fi
 
 # --- inside the namespace ---
 failed=0
 out=$(mktemp)
-trap 'rm -f "$out"' EXIT
+trap 'rm -f "$out" "$out.err"' EXIT
 
 out_echos() {
     awk '/^Icmp:/ { if (!c) { for (i = 1; i <= NF; i++) if ($i == "OutEchos") c = i } else print $c }' /proc/net/snmp
@@ -47,7 +50,7 @@ add_address() {
 check() {
     echo "$1" >/proc/sys/kernel/hostname
     before=$(out_echos)
-    (cd "$bin" && wine ./vlonline.exe >"$out" 2>/dev/null </dev/null) || fail "vlonline.exe exited $?"
+    (cd "$bin" && bwine ./vlonline.exe >"$out" 2>"$out.err" </dev/null) || fail "vlonline.exe exited $? $(grep '^hung:' "$out.err")"
     got=$(sed -e 's/ error=[0-9]*//' -e 's/\r$//' "$out")
     echoes=$(($(out_echos) - before))
     [ "$got" = "$2" ] || fail "host name of ${#1} characters: expected '$2', got '$got'"
@@ -55,8 +58,7 @@ check() {
 }
 
 ip link set lo up
-(wineserver -p >/dev/null 2>&1 </dev/null &)
-wine cmd /c exit >/dev/null 2>&1 </dev/null
+"$scripts/wine-prefix.sh" start || { echo "FAILED: the prefix did not start"; exit 1; }
 
 case "$case_name" in
     loopback_only)
@@ -84,7 +86,8 @@ shared 0 0" 0
         add_address
         echo vlagt-online >/proc/sys/kernel/hostname
         before=$(out_echos)
-        (cd "$bin" && wine ./vlonline.exe leaks 1000 >"$out" 2>/dev/null </dev/null) || fail "vlonline.exe exited $?"
+        (cd "$bin" && "$scripts/bounded.sh" 300 wine ./vlonline.exe leaks 1000 >"$out" 2>"$out.err" </dev/null) ||
+            fail "vlonline.exe exited $? $(grep '^hung:' "$out.err")"
         echoes=$(($(out_echos) - before))
         set -- $(sed 's/\r$//' "$out")
         [ "${1:-}" = leaks ] && [ "${2:-}" = 1000 ] || fail "expected 1000 checks online, got '$(cat "$out")'"
@@ -98,6 +101,6 @@ shared 0 0" 0
         failed=1
         ;;
 esac
-wineserver -k >/dev/null 2>&1 </dev/null
+"$scripts/wine-prefix.sh" stop
 [ "$failed" = 0 ] && echo "PASSED: $case_name"
 exit "$failed"

@@ -50,9 +50,10 @@ tinyproxy -d -c "$work/tinyproxy.conf" >"$work/tinyproxy.out" 2>&1 </dev/null &
 proxy=$!
 
 export WINEPREFIX="$work/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
 cleanup() {
-    wineserver -k >/dev/null 2>&1 </dev/null
+    "$scripts/wine-prefix.sh" stop
     kill $proxy 2>/dev/null
     wait $proxy 2>/dev/null
 }
@@ -73,15 +74,15 @@ if [ ! -f "$work/prefix-made-in-netns" ]; then
     rm -rf "$WINEPREFIX"
 fi
 mkdir -p "$WINEPREFIX"
-wineserver -k >/dev/null 2>&1 </dev/null # one left over from outside the namespace would answer for it
-(wineserver -p >/dev/null 2>&1 </dev/null &)
-wine cmd /c exit >/dev/null 2>&1 </dev/null
+"$scripts/wine-prefix.sh" stop # one left over from outside the namespace would answer for it
+"$scripts/wine-prefix.sh" start || { echo "the prefix did not start"; exit 1; }
 touch "$work/prefix-made-in-netns"
 
 export VLAGT_NETNS_ADDRESS=$address VLAGT_PROXY="$address:$port" VLAGT_PROXY_LOG="Z:$(echo "$log" | tr / '\\')"
 rc=0
 while [ $# -ge 2 ]; do
-    wine "$bin/$1" --gtest_filter="$2" || rc=1
+    # Bounded: a hung program fails with a line naming it.
+    "$scripts/bounded.sh" 120 wine "$bin/$1" --gtest_filter="$2" || rc=1
     shift 2
 done
 exit $rc

@@ -1,0 +1,44 @@
+#!/bin/sh
+# wine-prefix.sh start|stop: starts or stops the persistent wineserver (and the services) of the Wine
+# prefix named by WINEPREFIX. Output of the server and of the services it launches is detached, so that
+# no caller waits on a pipe. Every Wine call is bounded (bounded.sh): a start that hangs (a first
+# start under qemu-user emulation was once seen to) is stopped, the prefix's processes are killed and
+# the start is tried once more; a second hang fails with the line that names it.
+set -u
+: "${WINEPREFIX:?WINEPREFIX names the prefix}"
+export WINEPREFIX WINEARCH="${WINEARCH:-win32}" WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+bounded="$(dirname "$0")/bounded.sh"
+# Creating a prefix takes about 7 s natively, several times that under emulation.
+start_limit=${VLAGT_WINE_START_TIMEOUT:-240}
+
+stop() {
+    "$bounded" 60 wineserver -k >/dev/null 2>&1 </dev/null || true
+}
+
+case "${1:-}" in
+  start)
+    mkdir -p "$WINEPREFIX"
+    errors=$(mktemp)
+    trap 'rm -f "$errors"' EXIT
+    for attempt in 1 2; do
+        (wineserver -p >/dev/null 2>&1 </dev/null &)
+        # Wine's own messages go to a file: the services inherit the descriptors and outlive the call.
+        if "$bounded" "$start_limit" wine cmd /c exit >/dev/null 2>"$errors" </dev/null; then
+            exit 0
+        fi
+        grep '^hung:' "$errors" >&2
+        echo "the Wine prefix $WINEPREFIX did not start (attempt $attempt of 2)" >&2
+        stop
+    done
+    exit 1
+    ;;
+  stop)
+    stop
+    ;;
+  *)
+    echo "usage: $0 start|stop" >&2
+    exit 2
+    ;;
+esac
+exit 0
