@@ -34,8 +34,38 @@ runs_32bit() {
 
 [ -x "$WINE32" ] || die "$WINE32 is not installed (package wine32:i386)"
 
+qemu_is_recent() {
+    v=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null) || return 1
+    [ -x "$QEMU" ] && dpkg --compare-versions "$v" ge "$QEMU_MIN_VERSION" 2>/dev/null
+}
+
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"
+}
+
+# The registration: present, enabled, for the installed qemu (the kernel keeps the file it opened at
+# registration, so after an upgrade the old qemu would go on running; QEMU_VERSION makes whichever
+# qemu runs a 32-bit program print its version and exit).
+registered_fresh() {
+    [ -e "$ENTRY" ] || return 1
+    grep -qx enabled "$ENTRY" || return 1
+    grep -qx "interpreter $QEMU" "$ENTRY" || return 1
+    running=$(QEMU_VERSION=1 timeout 60 "$WINE32" 2>/dev/null </dev/null | head -n 1) || true
+    [ -n "$running" ] && [ "$running" = "$("$QEMU" --version | head -n 1)" ]
+}
+
 # Natively, with no emulation registered: nothing to do.
 if [ ! -e "$ENTRY" ] && runs_32bit; then
+    exit 0
+fi
+
+say_emulated() {
+    echo "this host cannot run 32-bit code: Wine's 32-bit side runs under qemu-user emulation"
+}
+
+# Emulated, with everything in place (needs no root): nothing to change.
+if qemu_is_recent && installed wine64 && registered_fresh && runs_32bit; then
+    say_emulated
     exit 0
 fi
 
@@ -92,15 +122,6 @@ have_backports() {
     apt-cache policy 2>/dev/null | grep -q "n=$codename-backports,"
 }
 
-qemu_is_recent() {
-    v=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null) || return 1
-    [ -x "$QEMU" ] && dpkg --compare-versions "$v" ge "$QEMU_MIN_VERSION"
-}
-
-installed() {
-    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"
-}
-
 # The packages: qemu-user-static from backports, wine64 from the main suite.
 if ! qemu_is_recent || ! installed wine64; then
     if ! qemu_is_recent && ! have_backports; then
@@ -131,17 +152,6 @@ if ! qemu_is_recent || ! installed wine64; then
     fi
 fi
 
-# The registration: present, enabled, for the installed qemu (the kernel keeps the file it opened at
-# registration, so after an upgrade the old qemu would go on running; QEMU_VERSION makes whichever
-# qemu runs a 32-bit program print its version and exit).
-registered_fresh() {
-    [ -e "$ENTRY" ] || return 1
-    grep -qx enabled "$ENTRY" || return 1
-    grep -qx "interpreter $QEMU" "$ENTRY" || return 1
-    running=$(QEMU_VERSION=1 timeout 60 "$WINE32" 2>/dev/null </dev/null | head -n 1) || true
-    [ -n "$running" ] && [ "$running" = "$("$QEMU" --version | head -n 1)" ]
-}
-
 if ! mountpoint -q "$BINFMT"; then
     grep -qw binfmt_misc /proc/filesystems || modprobe binfmt_misc 2>/dev/null || true
     grep -qw binfmt_misc /proc/filesystems || die "the kernel has no binfmt_misc"
@@ -156,4 +166,4 @@ if ! registered_fresh; then
 fi
 
 runs_32bit || die "$WINE32 still does not run under qemu-user ($("$QEMU" --version | head -n 1))"
-echo "this host cannot run 32-bit code: Wine's 32-bit side runs under qemu-user emulation"
+say_emulated
