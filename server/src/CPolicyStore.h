@@ -32,6 +32,7 @@ struct sqlite3;
 
 namespace vlpolicy {
 
+// Owns one connection; closes it when the owner goes.
 struct DatabaseCloser
 {
     void operator()(sqlite3* db) const;
