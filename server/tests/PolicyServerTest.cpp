@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sqlite3.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
