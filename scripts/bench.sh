@@ -5,7 +5,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-# vlpolicyd's logins per second with 1, 4 and 16 clients (native, its own build folder).
+# vlpolicyd's logins per second with 1, 4 and 16 clients and their ratio to what the cores allow
+# (native, its own build folder).
 if [ "$#" -eq 0 ] || [ "$*" = vlpolicyd_logins ]; then
     (cd server && { [ -f ../build-server/build.ninja ] || cmake --preset vlpolicyd; } &&
         cmake --build --preset vlpolicyd --target bench_vlpolicyd_logins)

@@ -42,6 +42,16 @@ CREATE TABLE exchanges(id INTEGER PRIMARY KEY AUTOINCREMENT, at TEXT NOT NULL, c
   kind TEXT NOT NULL, user_id TEXT NOT NULL, status INTEGER NOT NULL);
 )sql";
 
+void Execute(sqlite3* db, const char* sql)
+{
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string message = error ? error : sqlite3_errmsg(db);
+        sqlite3_free(error);
+        throw CStoreError("store: " + message);
+    }
+}
+
 // One prepared statement; binds and reads by position (1-based binds, 0-based columns).
 class Statement
 {
@@ -103,7 +113,7 @@ private:
 class Transaction
 {
 public:
-    explicit Transaction(sqlite3* db) : m_pDb(db) { Run("BEGIN IMMEDIATE"); }
+    explicit Transaction(sqlite3* db) : m_pDb(db) { Execute(m_pDb, "BEGIN IMMEDIATE"); }
     ~Transaction()
     {
         if (!m_bDone)
@@ -113,21 +123,11 @@ public:
     Transaction& operator=(const Transaction&) = delete;
     void Commit()
     {
-        Run("COMMIT");
+        Execute(m_pDb, "COMMIT");
         m_bDone = true;
     }
 
 private:
-    void Run(const char* sql)
-    {
-        char* error = nullptr;
-        if (sqlite3_exec(m_pDb, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-            const std::string message = error ? error : sqlite3_errmsg(m_pDb);
-            sqlite3_free(error);
-            throw CStoreError("store: " + message);
-        }
-    }
-
     sqlite3* m_pDb;
     bool m_bDone = false;
 };
@@ -182,66 +182,87 @@ constexpr char kTakeOutColumns[] = "SELECT takeout_key, user_id, state, reason, 
 
 } // namespace
 
+void DatabaseCloser::operator()(sqlite3* db) const
+{
+    sqlite3_close(db);
+}
+
+namespace {
+
+// One connection to the database at path, with the busy timeout and the given sync level.
+DatabasePtr OpenConnection(const std::string& path, const char* synchronous)
+{
+    constexpr int kFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, kFlags, nullptr);
+    DatabasePtr db(raw);
+    if (rc != SQLITE_OK)
+        throw CStoreError("cannot open the database " + path + ": " + (raw ? sqlite3_errmsg(raw) : "out of memory"));
+    sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+    Execute(raw, (std::string("PRAGMA synchronous=") + synchronous).c_str());
+    Execute(raw, "PRAGMA foreign_keys=ON");
+    return db;
+}
+
+bool HasSchema(sqlite3* db)
+{
+    Statement exists(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'meta'");
+    exists.Step();
+    return exists.Int(0) != 0;
+}
+
+} // namespace
+
 CPolicyStore::CPolicyStore(const std::string& path)
 {
-    if (sqlite3_open_v2(path.c_str(), &m_pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
-        const std::string message = m_pDb ? sqlite3_errmsg(m_pDb) : "out of memory";
-        sqlite3_close(m_pDb);
-        throw CStoreError("cannot open the database " + path + ": " + message);
+    m_pWriter = OpenConnection(path, "FULL");
+    // Only a store not yet in WAL mode is switched (that takes the write lock); one already in it,
+    // the usual case beside a running server, is only read here.
+    bool wal = false;
+    {
+        Statement mode(m_pWriter.get(), "PRAGMA journal_mode");
+        wal = mode.Step() && mode.Text(0) == "wal";
     }
-    try {
-        sqlite3_busy_timeout(m_pDb, kBusyTimeoutMs);
-        Execute("PRAGMA journal_mode=WAL");
-        Execute("PRAGMA synchronous=FULL");
-        Execute("PRAGMA foreign_keys=ON");
-        CreateIfNew();
-    } catch (...) {
-        sqlite3_close(m_pDb);
-        throw;
-    }
+    if (!wal)
+        Execute(m_pWriter.get(), "PRAGMA journal_mode=WAL");
+    CreateIfNew();
+    m_pJournal = OpenConnection(path, "NORMAL");
+    m_pReader = OpenConnection(path, "FULL");
 }
 
-CPolicyStore::~CPolicyStore()
-{
-    sqlite3_close(m_pDb);
-}
-
-void CPolicyStore::Execute(const char* sql)
-{
-    char* error = nullptr;
-    if (sqlite3_exec(m_pDb, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string message = error ? error : sqlite3_errmsg(m_pDb);
-        sqlite3_free(error);
-        throw CStoreError("store: " + message);
-    }
-}
+CPolicyStore::~CPolicyStore() = default;
 
 void CPolicyStore::CreateIfNew()
 {
-    Transaction transaction(m_pDb);
-    Statement exists(m_pDb, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'meta'");
-    exists.Step();
-    if (exists.Int(0) != 0) {
-        Statement version(m_pDb, "SELECT value FROM meta WHERE name = 'schema'");
-        if (!version.Step() || version.Text(0) != kSchemaVersion)
-            throw CStoreError("the database has an unknown layout (not a vlpolicyd database of this version)");
-        return;
+    sqlite3* const db = m_pWriter.get();
+    if (!HasSchema(db)) {
+        // The demonstration passwords are hashed before the write lock is taken.
+        const std::string hashes[] = {HashPassword("demo-pass-01"), HashPassword("demo-pass-02")};
+        Transaction transaction(db);
+        if (!HasSchema(db)) { // another process may have created it meanwhile
+            Execute(db, kSchema);
+            Statement(db, "INSERT INTO meta(name, value) VALUES ('schema', ?1)")
+                .Bind(1, std::string(kSchemaVersion))
+                .Step();
+            SeedDemoDirectory(hashes[0], hashes[1]);
+            transaction.Commit();
+            return;
+        }
     }
-    Execute(kSchema);
-    Statement(m_pDb, "INSERT INTO meta(name, value) VALUES ('schema', ?1)").Bind(1, std::string(kSchemaVersion)).Step();
-    SeedDemoDirectory(time(nullptr));
-    transaction.Commit();
+    Statement version(db, "SELECT value FROM meta WHERE name = 'schema'");
+    if (!version.Step() || version.Text(0) != kSchemaVersion)
+        throw CStoreError("the database has an unknown layout (not a vlpolicyd database of this version)");
 }
 
-void CPolicyStore::SeedDemoDirectory(int64_t)
+void CPolicyStore::SeedDemoDirectory(const std::string& managerHash, const std::string& staffHash)
 {
-    Statement(m_pDb, "INSERT INTO companies VALUES (?1, 'DEMOSUPERKEY0001', 'dkms.demo.invalid:7001', "
-                     "'dtss.demo.invalid:7002', 'dls.demo.invalid:7003')")
+    sqlite3* const db = m_pWriter.get();
+    Statement(db, "INSERT INTO companies VALUES (?1, 'DEMOSUPERKEY0001', 'dkms.demo.invalid:7001', "
+                  "'dtss.demo.invalid:7002', 'dls.demo.invalid:7003')")
         .Bind(1, std::string(kDemoCompany))
         .Step();
     for (const char* group : {kDemoManagers, kDemoStaff})
-        Statement(m_pDb, "INSERT INTO user_groups VALUES (?1, ?2)")
+        Statement(db, "INSERT INTO user_groups VALUES (?1, ?2)")
             .Bind(1, std::string(group))
             .Bind(2, std::string(kDemoCompany))
             .Step();
@@ -249,52 +270,54 @@ void CPolicyStore::SeedDemoDirectory(int64_t)
     std::string flags(APP_FLAG_COUNT, '\0');
     for (int i = 0; i < APP_FLAG_COUNT; ++i)
         flags[static_cast<size_t>(i)] = static_cast<char>(i + 1);
-    Statement(m_pDb, "INSERT INTO policy VALUES (1, 1, 2, 3, 4, 5, 6, ?1, ?2)")
+    Statement(db, "INSERT INTO policy VALUES (1, 1, 2, 3, 4, 5, 6, ?1, ?2)")
         .BindBlob(1, flags)
         .Bind(2, std::string(kDemoAppList))
         .Step();
     for (const DemoLevel& level : kDemoLevels)
-        Statement(m_pDb, "INSERT INTO levels VALUES (?1, ?2, ?3)")
+        Statement(db, "INSERT INTO levels VALUES (?1, ?2, ?3)")
             .Bind(1, static_cast<int64_t>(level.level))
             .Bind(2, std::string(level.name))
             .Bind(3, std::string(level.defaultRights))
             .Step();
-    InsertUser("demo01", "demo-pass-01", kDemoCompany, kDemoManagers, "P01");
-    InsertUser("demo02", "demo-pass-02", kDemoCompany, kDemoStaff, "P02");
+    InsertUser("demo01", managerHash, kDemoCompany, kDemoManagers, "P01");
+    InsertUser("demo02", staffHash, kDemoCompany, kDemoStaff, "P02");
     for (const DemoLevel& level : kDemoLevels)
-        Statement(m_pDb, "UPDATE acl SET data = ?1 WHERE user_id = 'demo01' AND level = ?2")
+        Statement(db, "UPDATE acl SET data = ?1 WHERE user_id = 'demo01' AND level = ?2")
             .BindBlob(1, AclData("demo01", level.level, level.managerRights))
             .Bind(2, static_cast<int64_t>(level.level))
             .Step();
 }
 
-void CPolicyStore::InsertUser(const std::string& userID, const std::string& password, const std::string& companyID,
-                              const std::string& groupID, const std::string& positionID)
+void CPolicyStore::InsertUser(const std::string& userID, const std::string& passwordHash,
+                              const std::string& companyID, const std::string& groupID,
+                              const std::string& positionID)
 {
-    Statement company(m_pDb, "SELECT count(*) FROM companies WHERE company_id = ?1");
+    sqlite3* const db = m_pWriter.get();
+    Statement company(db, "SELECT count(*) FROM companies WHERE company_id = ?1");
     company.Bind(1, companyID).Step();
     if (company.Int(0) == 0)
         throw CStoreError("unknown company " + companyID);
-    Statement group(m_pDb, "SELECT count(*) FROM user_groups WHERE group_id = ?1 AND company_id = ?2");
+    Statement group(db, "SELECT count(*) FROM user_groups WHERE group_id = ?1 AND company_id = ?2");
     group.Bind(1, groupID).Bind(2, companyID).Step();
     if (group.Int(0) == 0)
         throw CStoreError("unknown group " + groupID + " in company " + companyID);
-    Statement exists(m_pDb, "SELECT count(*) FROM users WHERE user_id = ?1");
+    Statement exists(db, "SELECT count(*) FROM users WHERE user_id = ?1");
     exists.Bind(1, userID).Step();
     if (exists.Int(0) != 0)
         throw CStoreError("user " + userID + " exists already");
-    Statement(m_pDb, "INSERT INTO users(user_id, password_hash, company_id, group_id, position) "
-                     "VALUES (?1, ?2, ?3, ?4, ?5)")
+    Statement(db, "INSERT INTO users(user_id, password_hash, company_id, group_id, position) "
+                  "VALUES (?1, ?2, ?3, ?4, ?5)")
         .Bind(1, userID)
-        .Bind(2, HashPassword(password))
+        .Bind(2, passwordHash)
         .Bind(3, companyID)
         .Bind(4, groupID)
         .Bind(5, positionID)
         .Step();
-    Statement levels(m_pDb, "SELECT level, default_rights FROM levels ORDER BY level");
+    Statement levels(db, "SELECT level, default_rights FROM levels ORDER BY level");
     while (levels.Step()) {
         const int32_t level = static_cast<int32_t>(levels.Int(0));
-        Statement(m_pDb, "INSERT INTO acl VALUES (?1, ?2, ?3)")
+        Statement(db, "INSERT INTO acl VALUES (?1, ?2, ?3)")
             .Bind(1, userID)
             .Bind(2, static_cast<int64_t>(level))
             .BindBlob(3, AclData(userID, level, levels.Text(1)))
@@ -304,44 +327,45 @@ void CPolicyStore::InsertUser(const std::string& userID, const std::string& pass
 
 int CPolicyStore::Login(const std::string& userID, const std::string& password, int64_t now, UserPolicy& policy)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Transaction transaction(m_pDb);
-    Statement user(m_pDb, "SELECT u.password_hash, u.failed_logins, u.locked_until, u.group_id, u.position, "
-                          "u.company_id, c.super_key, c.dkms, c.dtss, c.dls "
-                          "FROM users u JOIN companies c ON c.company_id = u.company_id WHERE u.user_id = ?1");
-    if (!user.Bind(1, userID).Step()) {
-        VerifyNothing(password);
-        return 41001;
+    // The password is checked with no lock held and no transaction open: what the login needs is
+    // read first, and the outcome is settled afterwards against the row as it is then.
+    for (int attempt = 0; attempt < kLoginAttempts; ++attempt) {
+        std::string passwordHash;
+        UserPolicy found;
+        if (!ReadLogin(userID, passwordHash, found)) {
+            VerifyNothing(password);
+            return 41001;
+        }
+        const bool matches = VerifyPassword(password, passwordHash);
+        const int status = SettleLogin(userID, passwordHash, matches, now);
+        if (status == kPasswordChanged)
+            continue; // checked against a password that is no longer the user's: check again
+        if (status == 40000)
+            policy = std::move(found);
+        return status;
     }
-    const int64_t failed = user.Int(1);
-    const int64_t lockedUntil = user.Int(2);
-    const bool matches = VerifyPassword(password, user.Text(0));
-    if (lockedUntil > now)
-        return 41002;
-    if (!matches) {
-        const bool lockNow = failed + 1 >= kLockThreshold;
-        Statement(m_pDb, "UPDATE users SET failed_logins = ?1, locked_until = ?2 WHERE user_id = ?3")
-            .Bind(1, lockNow ? int64_t{0} : failed + 1)
-            .Bind(2, lockNow ? now + kLockSeconds : int64_t{0})
-            .Bind(3, userID)
-            .Step();
-        transaction.Commit();
-        return 41001;
-    }
-    if (failed != 0 || lockedUntil != 0)
-        Statement(m_pDb, "UPDATE users SET failed_logins = 0, locked_until = 0 WHERE user_id = ?1").Bind(1, userID).Step();
+    return 41001;
+}
 
-    UserPolicy out;
+bool CPolicyStore::ReadLogin(const std::string& userID, std::string& passwordHash, UserPolicy& out)
+{
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    sqlite3* const db = m_pReader.get();
+    Statement user(db, "SELECT u.password_hash, u.group_id, u.position, u.company_id, c.super_key, c.dkms, c.dtss, "
+                       "c.dls FROM users u JOIN companies c ON c.company_id = u.company_id WHERE u.user_id = ?1");
+    if (!user.Bind(1, userID).Step())
+        return false;
+    passwordHash = user.Text(0);
     out.userID = userID;
-    out.groupID = user.Text(3);
-    out.positionID = user.Text(4);
-    out.companyID = user.Text(5);
-    out.superKey = user.Text(6);
-    out.dkms = user.Text(7);
-    out.dtss = user.Text(8);
-    out.dls = user.Text(9);
-    Statement set(m_pDb, "SELECT offline_policy, online_control, doc_exchange, count_control, time_sync, "
-                         "protect_remote_tool, app_flags, app_list FROM policy WHERE id = 1");
+    out.groupID = user.Text(1);
+    out.positionID = user.Text(2);
+    out.companyID = user.Text(3);
+    out.superKey = user.Text(4);
+    out.dkms = user.Text(5);
+    out.dtss = user.Text(6);
+    out.dls = user.Text(7);
+    Statement set(db, "SELECT offline_policy, online_control, doc_exchange, count_control, time_sync, "
+                      "protect_remote_tool, app_flags, app_list FROM policy WHERE id = 1");
     if (!set.Step())
         throw CStoreError("store: the policy set is missing");
     out.nOfflinePolicy = static_cast<uint8_t>(set.Int(0));
@@ -353,16 +377,63 @@ int CPolicyStore::Login(const std::string& userID, const std::string& password, 
     const std::string flags = set.Text(6);
     memcpy(out.abAppFlags, flags.data(), std::min(flags.size(), sizeof(out.abAppFlags)));
     out.appList = set.Text(7);
-    transaction.Commit();
-    policy = std::move(out);
-    return 40000;
+    return true;
+}
+
+int CPolicyStore::LoginState(const std::string& userID, const std::string& passwordHash, int64_t now,
+                             bool& counted)
+{
+    Statement row(m_pWriter.get(), "SELECT password_hash, failed_logins, locked_until FROM users WHERE user_id = ?1");
+    if (!row.Bind(1, userID).Step())
+        return 41001;
+    if (row.Text(0) != passwordHash)
+        return kPasswordChanged;
+    if (row.Int(2) > now)
+        return 41002;
+    counted = row.Int(1) != 0 || row.Int(2) != 0;
+    return 0;
+}
+
+int CPolicyStore::SettleLogin(const std::string& userID, const std::string& passwordHash, bool matches, int64_t now)
+{
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    sqlite3* const db = m_pWriter.get();
+    bool counted = false;
+    if (matches) {
+        // The usual login, of an open account with nothing counted, writes nothing.
+        if (const int state = LoginState(userID, passwordHash, now, counted))
+            return state;
+        if (!counted)
+            return 40000;
+    }
+    // One statement reads and writes the counts under the database's write lock, so that failures
+    // at the same time each count once; it changes nothing when the account is locked by then, or
+    // removed, or has another password. Synchronous: a lock-out survives a crash.
+    Statement update(db, matches ? "UPDATE users SET failed_logins = 0, locked_until = 0 "
+                                   "WHERE user_id = ?1 AND password_hash = ?2 AND locked_until <= ?3"
+                                 : "UPDATE users SET failed_logins = "
+                                   "CASE WHEN failed_logins + 1 >= ?4 THEN 0 ELSE failed_logins + 1 END, "
+                                   "locked_until = CASE WHEN failed_logins + 1 >= ?4 THEN ?3 + ?5 ELSE 0 END "
+                                   "WHERE user_id = ?1 AND password_hash = ?2 AND locked_until <= ?3");
+    update.Bind(1, userID).Bind(2, passwordHash).Bind(3, now);
+    if (!matches)
+        update.Bind(4, int64_t{kLockThreshold}).Bind(5, kLockSeconds);
+    update.Step();
+    if (sqlite3_changes(db) != 0)
+        return matches ? 40000 : 41001;
+    if (const int state = LoginState(userID, passwordHash, now, counted))
+        return state;
+    // Open again by now (unlocked between the two statements): a success stands, a failure is
+    // checked once more so that it is counted.
+    return matches ? 40000 : kPasswordChanged;
 }
 
 void CPolicyStore::RememberClient(const std::string& address, const std::string& userID, int64_t now)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Statement(m_pDb, "INSERT INTO client_logins VALUES (?1, ?2, ?3) "
-                     "ON CONFLICT(address) DO UPDATE SET user_id = excluded.user_id, at = excluded.at")
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    sqlite3* const db = m_pJournal.get();
+    Statement(db, "INSERT INTO client_logins VALUES (?1, ?2, ?3) "
+                  "ON CONFLICT(address) DO UPDATE SET user_id = excluded.user_id, at = excluded.at")
         .Bind(1, address)
         .Bind(2, userID)
         .Bind(3, FormatTime(now))
@@ -371,8 +442,9 @@ void CPolicyStore::RememberClient(const std::string& address, const std::string&
 
 std::optional<std::string> CPolicyStore::ClientUser(const std::string& address)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Statement row(m_pDb, "SELECT user_id FROM client_logins WHERE address = ?1");
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    sqlite3* const db = m_pReader.get();
+    Statement row(db, "SELECT user_id FROM client_logins WHERE address = ?1");
     if (!row.Bind(1, address).Step())
         return std::nullopt;
     return row.Text(0);
@@ -380,8 +452,9 @@ std::optional<std::string> CPolicyStore::ClientUser(const std::string& address)
 
 bool CPolicyStore::UserExists(const std::string& userID)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Statement row(m_pDb, "SELECT count(*) FROM users WHERE user_id = ?1");
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    sqlite3* const db = m_pReader.get();
+    Statement row(db, "SELECT count(*) FROM users WHERE user_id = ?1");
     row.Bind(1, userID).Step();
     return row.Int(0) != 0;
 }
@@ -390,8 +463,8 @@ void CPolicyStore::AddHistory(const std::string& key, int32_t state, const std::
                               const std::string& end, const std::string& reason, const std::string& actor,
                               int64_t now)
 {
-    Statement(m_pDb, "INSERT INTO takeout_history(takeout_key, at, state, start_date, end_date, reason, actor) "
-                     "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)")
+    Statement(m_pWriter.get(), "INSERT INTO takeout_history(takeout_key, at, state, start_date, end_date, "
+                               "reason, actor) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)")
         .Bind(1, key)
         .Bind(2, FormatTime(now))
         .Bind(3, static_cast<int64_t>(state))
@@ -405,24 +478,25 @@ void CPolicyStore::AddHistory(const std::string& key, int32_t state, const std::
 std::string CPolicyStore::CreateTakeOut(const std::string& userID, const std::string& start, const std::string& end,
                                         const std::string& reason, int64_t now)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Transaction transaction(m_pDb);
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    sqlite3* const db = m_pWriter.get();
+    Transaction transaction(db);
     // At most one request in force per user: a new one cancels the earlier.
-    Statement earlier(m_pDb, "SELECT takeout_key FROM takeouts WHERE user_id = ?1 AND state IN (0, 1)");
+    Statement earlier(db, "SELECT takeout_key FROM takeouts WHERE user_id = ?1 AND state IN (0, 1)");
     earlier.Bind(1, userID);
     std::vector<std::string> superseded;
     while (earlier.Step())
         superseded.push_back(earlier.Text(0));
     for (const std::string& key : superseded) {
-        Statement(m_pDb, "UPDATE takeouts SET state = 4, updated_at = ?2 WHERE takeout_key = ?1")
+        Statement(db, "UPDATE takeouts SET state = 4, updated_at = ?2 WHERE takeout_key = ?1")
             .Bind(1, key)
             .Bind(2, FormatTime(now))
             .Step();
         AddHistory(key, TAKEOUT_CANCELLED, "", "", "", "superseded", now);
     }
     const std::string key = RandomHex(16);
-    Statement(m_pDb, "INSERT INTO takeouts(takeout_key, user_id, state, reason, requested_start, requested_end, "
-                     "created_at, updated_at) VALUES (?1, ?2, 0, ?3, ?4, ?5, ?6, ?6)")
+    Statement(db, "INSERT INTO takeouts(takeout_key, user_id, state, reason, requested_start, requested_end, "
+                  "created_at, updated_at) VALUES (?1, ?2, 0, ?3, ?4, ?5, ?6, ?6)")
         .Bind(1, key)
         .Bind(2, userID)
         .Bind(3, reason)
@@ -437,8 +511,9 @@ std::string CPolicyStore::CreateTakeOut(const std::string& userID, const std::st
 
 std::optional<TakeOutRequest> CPolicyStore::FindTakeOut(const std::string& key)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Statement row(m_pDb, (std::string(kTakeOutColumns) + "WHERE takeout_key = ?1 AND state <> 5").c_str());
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    sqlite3* const db = m_pReader.get();
+    Statement row(db, (std::string(kTakeOutColumns) + "WHERE takeout_key = ?1 AND state <> 5").c_str());
     if (!row.Bind(1, key).Step())
         return std::nullopt;
     return ReadTakeOut(row);
@@ -447,15 +522,16 @@ std::optional<TakeOutRequest> CPolicyStore::FindTakeOut(const std::string& key)
 std::optional<std::string> CPolicyStore::EditTakeOut(const std::string& userID, const std::string& start,
                                                      const std::string& end, const std::string& reason, int64_t now)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Transaction transaction(m_pDb);
-    Statement current(m_pDb, "SELECT takeout_key FROM takeouts WHERE user_id = ?1 AND state IN (0, 1) "
-                             "ORDER BY created_at DESC LIMIT 1");
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    sqlite3* const db = m_pWriter.get();
+    Transaction transaction(db);
+    Statement current(db, "SELECT takeout_key FROM takeouts WHERE user_id = ?1 AND state IN (0, 1) "
+                          "ORDER BY created_at DESC LIMIT 1");
     if (!current.Bind(1, userID).Step())
         return std::nullopt;
     const std::string key = current.Text(0);
-    Statement(m_pDb, "UPDATE takeouts SET state = 0, reason = ?2, requested_start = ?3, requested_end = ?4, "
-                     "approved_start = '', approved_end = '', updated_at = ?5 WHERE takeout_key = ?1")
+    Statement(db, "UPDATE takeouts SET state = 0, reason = ?2, requested_start = ?3, requested_end = ?4, "
+                  "approved_start = '', approved_end = '', updated_at = ?5 WHERE takeout_key = ?1")
         .Bind(1, key)
         .Bind(2, reason)
         .Bind(3, start)
@@ -469,11 +545,12 @@ std::optional<std::string> CPolicyStore::EditTakeOut(const std::string& userID, 
 
 bool CPolicyStore::DeleteTakeOut(const std::string& key, const std::string& actor, int64_t now)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Transaction transaction(m_pDb);
-    Statement update(m_pDb, "UPDATE takeouts SET state = 5, updated_at = ?2 WHERE takeout_key = ?1 AND state <> 5");
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    sqlite3* const db = m_pWriter.get();
+    Transaction transaction(db);
+    Statement update(db, "UPDATE takeouts SET state = 5, updated_at = ?2 WHERE takeout_key = ?1 AND state <> 5");
     update.Bind(1, key).Bind(2, FormatTime(now)).Step();
-    if (sqlite3_changes(m_pDb) == 0)
+    if (sqlite3_changes(db) == 0)
         return false;
     AddHistory(key, TAKEOUT_DELETED, "", "", "", actor, now);
     transaction.Commit();
@@ -483,9 +560,10 @@ bool CPolicyStore::DeleteTakeOut(const std::string& key, const std::string& acto
 DecisionResult CPolicyStore::Decide(const std::string& key, int32_t state, const std::string& start,
                                     const std::string& end, const char* actor, int64_t now)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Transaction transaction(m_pDb);
-    Statement row(m_pDb, "SELECT state, requested_start, requested_end FROM takeouts WHERE takeout_key = ?1");
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    sqlite3* const db = m_pWriter.get();
+    Transaction transaction(db);
+    Statement row(db, "SELECT state, requested_start, requested_end FROM takeouts WHERE takeout_key = ?1");
     if (!row.Bind(1, key).Step())
         return DecisionResult::UnknownKey;
     const int64_t current = row.Int(0);
@@ -496,8 +574,8 @@ DecisionResult CPolicyStore::Decide(const std::string& key, int32_t state, const
     const bool approve = state == TAKEOUT_APPROVED;
     const std::string approvedStart = approve ? (start.empty() ? row.Text(1) : start) : std::string();
     const std::string approvedEnd = approve ? (end.empty() ? row.Text(2) : end) : std::string();
-    Statement(m_pDb, "UPDATE takeouts SET state = ?2, approved_start = ?3, approved_end = ?4, updated_at = ?5 "
-                     "WHERE takeout_key = ?1")
+    Statement(db, "UPDATE takeouts SET state = ?2, approved_start = ?3, approved_end = ?4, updated_at = ?5 "
+                  "WHERE takeout_key = ?1")
         .Bind(1, key)
         .Bind(2, static_cast<int64_t>(state))
         .Bind(3, approvedStart)
@@ -527,8 +605,9 @@ DecisionResult CPolicyStore::Cancel(const std::string& key, int64_t now)
 
 std::vector<TakeOutRequest> CPolicyStore::ListTakeOuts()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Statement rows(m_pDb, (std::string(kTakeOutColumns) + "ORDER BY created_at, rowid").c_str());
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    sqlite3* const db = m_pReader.get();
+    Statement rows(db, (std::string(kTakeOutColumns) + "ORDER BY created_at, rowid").c_str());
     std::vector<TakeOutRequest> list;
     while (rows.Step())
         list.push_back(ReadTakeOut(rows));
@@ -537,8 +616,9 @@ std::vector<TakeOutRequest> CPolicyStore::ListTakeOuts()
 
 std::vector<DocLevelEntry> CPolicyStore::Levels()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Statement rows(m_pDb, "SELECT level, name FROM levels ORDER BY level LIMIT 10");
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    sqlite3* const db = m_pReader.get();
+    Statement rows(db, "SELECT level, name FROM levels ORDER BY level LIMIT 10");
     std::vector<DocLevelEntry> list;
     while (rows.Step())
         list.push_back({static_cast<int32_t>(rows.Int(0)), rows.Text(1)});
@@ -547,12 +627,13 @@ std::vector<DocLevelEntry> CPolicyStore::Levels()
 
 int CPolicyStore::Acl(const std::string& userID, int32_t level, std::string& data)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Statement user(m_pDb, "SELECT count(*) FROM users WHERE user_id = ?1");
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    sqlite3* const db = m_pReader.get();
+    Statement user(db, "SELECT count(*) FROM users WHERE user_id = ?1");
     user.Bind(1, userID).Step();
     if (user.Int(0) == 0)
         return 41001;
-    Statement row(m_pDb, "SELECT data FROM acl WHERE user_id = ?1 AND level = ?2");
+    Statement row(db, "SELECT data FROM acl WHERE user_id = ?1 AND level = ?2");
     if (!row.Bind(1, userID).Bind(2, static_cast<int64_t>(level)).Step())
         return 45005;
     data = row.Text(0);
@@ -562,17 +643,19 @@ int CPolicyStore::Acl(const std::string& userID, int32_t level, std::string& dat
 void CPolicyStore::AddUser(const std::string& userID, const std::string& password, const std::string& companyID,
                            const std::string& groupID, const std::string& positionID)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Transaction transaction(m_pDb);
-    InsertUser(userID, password, companyID, groupID, positionID);
+    const std::string passwordHash = HashPassword(password); // before the write lock
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    Transaction transaction(m_pWriter.get());
+    InsertUser(userID, passwordHash, companyID, groupID, positionID);
     transaction.Commit();
 }
 
 std::vector<UserEntry> CPolicyStore::ListUsers()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Statement rows(m_pDb, "SELECT user_id, company_id, group_id, position, failed_logins, locked_until "
-                          "FROM users ORDER BY user_id");
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    sqlite3* const db = m_pReader.get();
+    Statement rows(db, "SELECT user_id, company_id, group_id, position, failed_logins, locked_until "
+                       "FROM users ORDER BY user_id");
     std::vector<UserEntry> list;
     while (rows.Step())
         list.push_back({rows.Text(0), rows.Text(1), rows.Text(2), rows.Text(3), static_cast<int>(rows.Int(4)),
@@ -582,42 +665,47 @@ std::vector<UserEntry> CPolicyStore::ListUsers()
 
 bool CPolicyStore::RemoveUser(const std::string& userID)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Transaction transaction(m_pDb);
-    Statement(m_pDb, "DELETE FROM users WHERE user_id = ?1").Bind(1, userID).Step();
-    if (sqlite3_changes(m_pDb) == 0)
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    sqlite3* const db = m_pWriter.get();
+    Transaction transaction(db);
+    Statement(db, "DELETE FROM users WHERE user_id = ?1").Bind(1, userID).Step();
+    if (sqlite3_changes(db) == 0)
         return false;
-    Statement(m_pDb, "DELETE FROM acl WHERE user_id = ?1").Bind(1, userID).Step();
-    Statement(m_pDb, "DELETE FROM client_logins WHERE user_id = ?1").Bind(1, userID).Step();
+    Statement(db, "DELETE FROM acl WHERE user_id = ?1").Bind(1, userID).Step();
+    Statement(db, "DELETE FROM client_logins WHERE user_id = ?1").Bind(1, userID).Step();
     transaction.Commit();
     return true;
 }
 
 bool CPolicyStore::UnlockUser(const std::string& userID)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Statement(m_pDb, "UPDATE users SET failed_logins = 0, locked_until = 0 WHERE user_id = ?1").Bind(1, userID).Step();
-    return sqlite3_changes(m_pDb) != 0;
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    sqlite3* const db = m_pWriter.get();
+    Statement(db, "UPDATE users SET failed_logins = 0, locked_until = 0 WHERE user_id = ?1").Bind(1, userID).Step();
+    return sqlite3_changes(db) != 0;
 }
 
 std::string CPolicyStore::DefaultCompany()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Statement row(m_pDb, "SELECT company_id FROM companies ORDER BY rowid LIMIT 1");
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    sqlite3* const db = m_pReader.get();
+    Statement row(db, "SELECT company_id FROM companies ORDER BY rowid LIMIT 1");
     return row.Step() ? row.Text(0) : std::string();
 }
 
 std::string CPolicyStore::DefaultGroup()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Statement row(m_pDb, "SELECT group_id FROM user_groups ORDER BY rowid DESC LIMIT 1");
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    sqlite3* const db = m_pReader.get();
+    Statement row(db, "SELECT group_id FROM user_groups ORDER BY rowid DESC LIMIT 1");
     return row.Step() ? row.Text(0) : std::string();
 }
 
 void CPolicyStore::LogExchange(const ExchangeEntry& entry)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Statement(m_pDb, "INSERT INTO exchanges(at, client, kind, user_id, status) VALUES (?1, ?2, ?3, ?4, ?5)")
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    sqlite3* const db = m_pJournal.get();
+    Statement(db, "INSERT INTO exchanges(at, client, kind, user_id, status) VALUES (?1, ?2, ?3, ?4, ?5)")
         .Bind(1, entry.at)
         .Bind(2, entry.client)
         .Bind(3, entry.kind)
@@ -628,9 +716,10 @@ void CPolicyStore::LogExchange(const ExchangeEntry& entry)
 
 std::vector<ExchangeEntry> CPolicyStore::LastExchanges(int count)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Statement rows(m_pDb, "SELECT at, client, kind, user_id, status FROM "
-                          "(SELECT * FROM exchanges ORDER BY id DESC LIMIT ?1) ORDER BY id");
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    sqlite3* const db = m_pReader.get();
+    Statement rows(db, "SELECT at, client, kind, user_id, status FROM "
+                       "(SELECT * FROM exchanges ORDER BY id DESC LIMIT ?1) ORDER BY id");
     rows.Bind(1, static_cast<int64_t>(count));
     std::vector<ExchangeEntry> list;
     while (rows.Step())

@@ -1,19 +1,25 @@
 // CPolicyStore.h - the policy server's store: one SQLite database in WAL mode with a busy timeout,
 // shared by a running server and the administrator's commands. Every change is one transaction,
-// so a process killed at any moment loses no committed decision.
+// so a process killed at any moment loses no committed change. Decisions, lock-outs and the
+// directory are synced to disk at each commit; the journal that logins write (the last login per
+// address, the exchange log) is synced with the next such commit or checkpoint, so a power cut may
+// lose its last rows but never corrupts it.
 //
 // It holds the directory (company, groups, users with salted password hashes and their failed-login
 // counts), the policy set and application list, the document levels and the ACL data per user and
 // level, the take-out requests with their history, the last successful login per client address
 // and the exchange log. A new database is created with the demonstration directory.
 //
-// Methods are safe to call from several threads (one connection, one lock). Failures of the
-// database itself throw CStoreError; refusals are results.
+// Methods are safe to call from several threads. Reads have a connection of their own and never
+// wait for a write; writes share one lock, held for a short transaction only: no lock and no
+// transaction is held while a password is hashed or checked. Failures of the database itself throw
+// CStoreError; refusals are results.
 #pragma once
 
 #include <stdint.h>
 #include <time.h>
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -25,6 +31,13 @@
 struct sqlite3;
 
 namespace vlpolicy {
+
+// Owns one connection; closes it when the owner goes.
+struct DatabaseCloser
+{
+    void operator()(sqlite3* db) const;
+};
+using DatabasePtr = std::unique_ptr<sqlite3, DatabaseCloser>;
 
 class CStoreError : public std::runtime_error
 {
@@ -123,18 +136,32 @@ public:
     static std::string FormatTime(int64_t now);
 
 private:
-    void Execute(const char* sql);
+    // SettleLogin's answer when the password was changed after it was read.
+    static constexpr int kPasswordChanged = -1;
+    static constexpr int kLoginAttempts = 3;
+
     void CreateIfNew();
-    void SeedDemoDirectory(int64_t now);
-    void InsertUser(const std::string& userID, const std::string& password, const std::string& companyID,
+    void SeedDemoDirectory(const std::string& managerHash, const std::string& staffHash);
+    void InsertUser(const std::string& userID, const std::string& passwordHash, const std::string& companyID,
                     const std::string& groupID, const std::string& positionID);
+    // What a login needs: the stored hash and the user's policy; false when the user is unknown.
+    bool ReadLogin(const std::string& userID, std::string& passwordHash, UserPolicy& policy);
+    // The account now, under the write lock: 41001 removed, kPasswordChanged, 41002 locked, 0 open
+    // (counted: failures or an expired lock to clear).
+    int LoginState(const std::string& userID, const std::string& passwordHash, int64_t now, bool& counted);
+    // Counts a failure or clears the counts in one short write: 40000, 41001, 41002 or kPasswordChanged.
+    int SettleLogin(const std::string& userID, const std::string& passwordHash, bool matches, int64_t now);
     void AddHistory(const std::string& key, int32_t state, const std::string& start, const std::string& end,
                     const std::string& reason, const std::string& actor, int64_t now);
     DecisionResult Decide(const std::string& key, int32_t state, const std::string& start, const std::string& end,
                           const char* actor, int64_t now);
 
-    std::mutex m_mutex;
-    sqlite3* m_pDb = nullptr;
+    // Declared in the order they are opened: the writer creates a new store.
+    std::mutex m_writeMutex; // serialises the writer and the journal, which never contend inside the process
+    DatabasePtr m_pWriter;   // synchronous=FULL
+    DatabasePtr m_pJournal;  // synchronous=NORMAL: the last login per address, the exchange log
+    std::mutex m_readMutex;
+    DatabasePtr m_pReader;
 };
 
 } // namespace vlpolicy

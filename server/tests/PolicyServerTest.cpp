@@ -1,13 +1,19 @@
 // The server over HTTP on 127.0.0.1, with records built byte by byte: every exchange's reply
-// bytes, take-out from request to decision, refusals and lock-out, malformed bodies, and a store
-// that survives restarts.
+// bytes, take-out from request to decision, refusals and lock-out, malformed bodies, a store
+// that survives restarts, and the administrator's commands beside a server under full login load.
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "CPolicyServer.h"
 #include "CPolicyStore.h"
@@ -83,6 +89,53 @@ protected:
             return reply;
         return reply.substr(0, 5) + " " + std::to_string(static_cast<unsigned char>(reply[5 + 369])) + " " +
                reply.substr(5 + 287, 16);
+    }
+
+    // Runs the real vlpolicyd binary on this store: exit code, output (stdout and stderr) and wall
+    // time. In a session of its own, as from an administrator's terminal: the scheduler then shares
+    // the cores between the command and this process's clients as between two sessions.
+    struct CommandRun
+    {
+        int exitCode = -1;
+        std::string output;
+        double seconds = 0;
+    };
+    CommandRun RunCommand(std::vector<std::string> arguments)
+    {
+        CommandRun run;
+        const auto start = std::chrono::steady_clock::now();
+        arguments.insert(arguments.begin(), VLPOLICYD_BINARY);
+        arguments.insert(arguments.end(), {"--db", m_folder + "/policy.db"});
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        int output[2];
+        if (pipe(output) != 0)
+            return run;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, output[1], 2);
+        posix_spawn_file_actions_addclose(&actions, output[0]);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+        pid_t child = -1;
+        const int spawned = posix_spawn(&child, argv[0], &actions, &attributes, argv.data(), environ);
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        close(output[1]);
+        char buffer[4096];
+        ssize_t size;
+        while ((size = read(output[0], buffer, sizeof(buffer))) > 0)
+            run.output.append(buffer, static_cast<size_t>(size));
+        close(output[0]);
+        int status = 0;
+        if (spawned == 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
+            run.exitCode = WEXITSTATUS(status);
+        run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return run;
     }
 
     std::string m_folder;
@@ -319,6 +372,124 @@ TEST_F(PolicyServerTest, Exchanges_AreLoggedWithoutPasswords)
     EXPECT_EQ(log[1].kind, "malformed");
     EXPECT_EQ(log[1].status, 42000);
     EXPECT_EQ(log[1].client, "127.0.0.1");
+}
+
+TEST_F(PolicyServerTest, AdminCommands_SucceedBesideSixteenClientsLoggingIn)
+{
+    // Open take-out requests for the decisions, one owner each (a new request cancels the owner's last).
+    const int64_t now = time(nullptr);
+    std::vector<std::string> keys;
+    for (int i = 0; i < 15; ++i)
+        keys.push_back(m_store->CreateTakeOut("owner" + std::to_string(i), "20270101", "20270102", "load", now));
+
+    std::atomic<bool> done{false};
+    std::atomic<int> logins{0}, refused{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 16; ++c)
+        clients.emplace_back([&] {
+            TestClient client(m_nPort);
+            while (!done) {
+                const std::string reply = client.Post(kPath, LoginRecord("demo01", "demo-pass-01")).body;
+                ++(reply.compare(0, 5, "40000") == 0 ? logins : refused);
+            }
+        });
+    for (int waited = 0; waited < 1000 && logins < 16; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    // Every user, takeout and log command, ten a round, five rounds.
+    for (int round = 0; round < 5; ++round) {
+        const std::string user = "admin" + std::to_string(round);
+        const std::vector<std::string> commands[] = {
+            {"user", "add", user, "--password", "pw-" + user},
+            {"user", "list"},
+            {"user", "unlock", user},
+            {"user", "remove", user},
+            {"takeout", "list"},
+            {"takeout", "approve", keys[static_cast<size_t>(round * 3)]},
+            {"takeout", "refuse", keys[static_cast<size_t>(round * 3 + 1)]},
+            {"takeout", "cancel", keys[static_cast<size_t>(round * 3 + 2)]},
+            {"log", "--last", "20"},
+            {"user", "unlock", "demo02"},
+        };
+        for (const std::vector<std::string>& command : commands) {
+            SCOPED_TRACE(command[0] + " " + command[1]);
+            const CommandRun run = RunCommand(command);
+            EXPECT_EQ(run.exitCode, 0) << run.output;
+            EXPECT_LT(run.seconds, 2.0);
+        }
+    }
+    done = true;
+    for (std::thread& client : clients)
+        client.join();
+    EXPECT_GE(logins, 16);
+    EXPECT_EQ(refused, 0);
+    const int32_t decided[] = {TAKEOUT_APPROVED, TAKEOUT_REFUSED, TAKEOUT_CANCELLED};
+    for (size_t i = 0; i < keys.size(); ++i) {
+        const std::optional<TakeOutRequest> request = m_store->FindTakeOut(keys[i]);
+        ASSERT_TRUE(request.has_value());
+        EXPECT_EQ(request->state, decided[i % 3]);
+    }
+}
+
+TEST_F(PolicyServerTest, FailuresAtTheSameTime_EachCountOnce)
+{
+    const struct
+    {
+        int failures;
+        int answered41001;
+        int failedLogins; // the count afterwards
+        bool locked;
+    } cases[] = {
+        {CPolicyStore::kLockThreshold - 1, CPolicyStore::kLockThreshold - 1, CPolicyStore::kLockThreshold - 1, false},
+        {16, CPolicyStore::kLockThreshold, 0, true}, // the logins that end after the lock-out are answered 41002
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failures);
+        ASSERT_TRUE(m_store->UnlockUser("demo02"));
+        const int64_t now = time(nullptr);
+        std::atomic<int> ready{0}, badLogin{0}, locked{0};
+        std::vector<std::thread> threads;
+        for (int i = 0; i < c.failures; ++i)
+            threads.emplace_back([&] {
+                ++ready;
+                while (ready < c.failures)
+                    std::this_thread::yield();
+                UserPolicy policy;
+                const int status = m_store->Login("demo02", "wrong", now, policy);
+                ++(status == kStatusBadLogin ? badLogin : locked);
+            });
+        for (std::thread& thread : threads)
+            thread.join();
+        EXPECT_EQ(badLogin, c.answered41001);
+        EXPECT_EQ(locked, c.failures - c.answered41001);
+        for (const UserEntry& user : m_store->ListUsers())
+            if (user.userID == "demo02") {
+                EXPECT_EQ(user.failedLogins, c.failedLogins);
+                EXPECT_EQ(user.lockedUntil > now, c.locked);
+            }
+        UserPolicy policy;
+        EXPECT_EQ(m_store->Login("demo02", "demo-pass-02", now, policy), c.locked ? kStatusLocked : kStatusOk);
+    }
+}
+
+TEST_F(PolicyServerTest, StoreInWalMode_IsOpenedAndReadWhileAWriteIsOpen)
+{
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open((m_folder + "/policy.db").c_str(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE; UPDATE users SET position = 'P09' WHERE user_id = 'demo02'",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    // Another connection's write transaction is open. Opening takes no write lock and reads never
+    // wait for it: either would fail after the 5 s busy timeout.
+    const auto start = std::chrono::steady_clock::now();
+    const CommandRun run = RunCommand({"user", "list"});
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("demo02\tDEMOCO\tDEMO-STAFF\tP02\t"), std::string::npos) << run.output;
+    std::string data;
+    EXPECT_EQ(m_store->Acl("demo02", 1, data), kStatusOk);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
+    sqlite3_exec(writer, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(writer);
 }
 
 } // namespace
