@@ -12,6 +12,7 @@
 #include "common/DebugLog.h"
 #include "common/TextUtil.h"
 #include "session/SessionConstants.h"
+#include "transport/ReplyCloser.h"
 #include "transport/ReplyParse.h"
 #include "transport/TaggedReply.h"
 
@@ -246,6 +247,17 @@ void CWinInetApp::WinInetAppCloseHandle()
     }
 }
 
+void CWinInetApp::CloseCutOffExchange()
+{
+    if (m_hRequest)
+        DebugLog("InternetCloseHandle: m_hRequest");
+    if (m_hConnect)
+        DebugLog("InternetCloseHandle: m_hConnect");
+    if (m_hSession)
+        DebugLog("InternetCloseHandle: m_hSession");
+    vlagt::CloseCutOffExchange(m_hRequest, m_hConnect, m_hSession);
+}
+
 bool CWinInetApp::SendRecord(const void* pRequest, DWORD dwRequestLen, bool bPing, int* pnFailure)
 {
     INTERNET_BUFFERSA buffers{};
@@ -332,7 +344,7 @@ int CWinInetApp::UseHttpSendReqEx(const void* pRequest, DWORD dwRequestLen, void
     if (tooLong) {
         DebugLog("[UseHttpSendReqEx] reply longer than %u bytes: not read further, nothing kept",
                  static_cast<unsigned>(vlagt::kMaxBinaryReply));
-        WinInetAppCloseHandle();
+        CloseCutOffExchange();
         std::vector<char>().swap(m_vecReply);
         return 0;
     }
@@ -377,19 +389,32 @@ int CWinInetApp::UseHttpSendReqExPING()
 
     char chunk[kPingLen] = {};
     char compared[kPingLen] = {};
+    size_t received = 0;
+    bool cutOff = false; // stopped before the reply ended
     for (;;) {
         DWORD dwRead = 0;
         if (!InternetReadFile(m_hRequest.Get(), chunk, kPingLen, &dwRead) || dwRead == 0)
             break;
+        received += dwRead;
+        if (received > vlagt::kMaxPingReply) {
+            DebugLog("[UseHttpSendReqExPING] reply longer than %u bytes: not read further",
+                     static_cast<unsigned>(vlagt::kMaxPingReply));
+            CloseCutOffExchange();
+            return 0;
+        }
         // Bytes a short read did not overwrite keep what the last read left there.
         memcpy(compared, chunk, kPingLen);
         if (memcmp(compared, kPong, kPingLen) != 0) {
             DebugLog("Server PING Return Error[%s]\n", Shown(compared, kPingLen).c_str());
+            cutOff = true;
             break;
         }
     }
 
-    WinInetAppCloseHandle();
+    if (cutOff)
+        CloseCutOffExchange();
+    else
+        WinInetAppCloseHandle();
     return memcmp(compared, kPong, kPingLen) == 0 ? 1 : 0;
 }
 
@@ -449,7 +474,7 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
             if (dwRead > 0 && received + dwRead > vlagt::kMaxWebReply) {
                 DebugLog("[UseHttpSendReqExWEB] reply longer than %u bytes: not read further, nothing kept",
                          static_cast<unsigned>(vlagt::kMaxWebReply));
-                WinInetAppCloseHandle();
+                CloseCutOffExchange();
                 m_pBuffer.reset();
                 m_dwBufferLen = 0;
                 return 0;

@@ -5,8 +5,9 @@
 // reply collected during a binary exchange (m_vecReply) and the payload block m_pBuffer, a C-heap
 // block that holds the reply record of the last successful binary exchange or the reply text of the
 // last web login. A handle member is either empty or open; whoever closes it empties it. Every
-// exchange closes the three handles before it returns; a channel that is destroyed while still
-// open (no exchange ran) closes them in its destructor. The payload stays in m_pBuffer, with its
+// exchange closes the three handles before it returns (one that stopped reading before its reply
+// ended hands them to a closing thread instead); a channel that is destroyed while still open (no
+// exchange ran) closes them in its destructor. The payload stays in m_pBuffer, with its
 // length in m_dwBufferLen, until the next exchange that stores one or the destructor.
 //
 // Integer results.
@@ -16,8 +17,8 @@
 //     bytes hold no leading digits); or a transport failure: 0 the request could not be sent,
 //     2 the request body was not written completely, 3 the request could not be completed;
 //     0 also when the reply grows past 16 MiB (reading stops there and nothing is kept).
-//   UseHttpSendReqExPING: 1 the server answered the pong; 0 not sent, empty or wrong answer; 2, 3
-//     as above.
+//   UseHttpSendReqExPING: 1 the server answered the pong; 0 not sent, empty or wrong answer, or
+//     the reply grew past 64 KiB (reading stops there); 2, 3 as above.
 //   UseHttpSendReqExWEB: the decimal value of the reply's Result element (40000 = login accepted,
 //     0 also when it holds no leading digits); 46000 the reply has no usable Result element;
 //     0 the form could not be sent or the reply could not be read, or it grew past 1 MiB
@@ -58,6 +59,10 @@ public:
     int HttpRequestApp();
     // Closes request, connection and session, in that order; a second call does nothing.
     void WinInetAppCloseHandle();
+    // The same for an exchange that stopped reading before its reply ended (a bound passed, a
+    // wrong answer): the same lines, written here, but the handles are closed on a thread of their
+    // own, so that the caller never waits for the rest of the reply (see ReplyCloser.h).
+    void CloseCutOffExchange();
 
     // Posts dwRequestLen bytes of pRequest and reads the reply. On 40000 the reply record (the reply
     // after its five status bytes) goes to m_pBuffer / m_dwBufferLen, and its first

@@ -14,6 +14,8 @@ constexpr int kReplyStatusSuccess = 40000;
 // the exchange fails. Legitimate replies are a few hundred bytes.
 constexpr size_t kMaxBinaryReply = 16u * 1024u * 1024u;
 constexpr size_t kMaxWebReply = 1024u * 1024u;
+// The most a ping reply may hold (it is read 11 bytes at a time; the answer is one pong).
+constexpr size_t kMaxPingReply = 64u * 1024u;
 
 // The decimal value of a zero-terminated text the way the C library's atol reads it (leading
 // white space, an optional sign, digits up to the first non-digit, 0 without digits), saturated

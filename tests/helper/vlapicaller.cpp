@@ -13,6 +13,10 @@
 //   checkuser:<userID>                      CheckUserID
 //   cd:<folder>                             SetCurrentDirectory (no result line)
 //   unload                                  FreeLibrary on the DLL; no later step may call into it
+//   loaded                                  writes "loaded 1" while the DLL is still in the process
+//                                           (a thread of its own may hold it), "loaded 0" otherwise
+//   waitunload:<ms>                         waits at most <ms> for the DLL to leave the process;
+//                                           writes "waitunload 1" when it left, "waitunload 0" if not
 // Each step that has a result writes one line "<step name> <result>" to resultFile.
 // Exit code: 0 when every step ran, 100 on bad usage, 101 when the DLL or an export is missing.
 #include <windows.h>
@@ -128,6 +132,14 @@ int main(int argc, char** argv)
         } else if (name == "unload" && module != nullptr) {
             FreeLibrary(module);
             module = nullptr;
+        } else if (name == "loaded") {
+            fprintf(out, "loaded %d\n", GetModuleHandleA("VLAgtClient.dll") != nullptr ? 1 : 0);
+        } else if (name == "waitunload" && step.size() == 2) {
+            const DWORD start = GetTickCount();
+            const DWORD bound = static_cast<DWORD>(strtoul(step[1].c_str(), nullptr, 10));
+            while (GetModuleHandleA("VLAgtClient.dll") != nullptr && GetTickCount() - start < bound)
+                Sleep(20);
+            fprintf(out, "waitunload %d\n", GetModuleHandleA("VLAgtClient.dll") == nullptr ? 1 : 0);
         } else if (name == "cd" && step.size() == 2) {
             if (!SetCurrentDirectoryA(step[1].c_str()))
                 exitCode = 100;

@@ -1,11 +1,13 @@
 // The fault matrix: every request type of CDRMLogin::Communicate against every way a server can
 // misbehave, on the scripted server. Each case asserts the result, the transport's debug line for
 // the fault, that the channel closed all three handles, and that a success keeps only bytes the
-// server sent. The types of one case run side by side, one thread and one server each.
+// server sent; a reply that outgrows its bound also ends each call within 10 s and keeps the
+// memory in use bounded. The types of one case run side by side, one thread and one server each.
 #include <gtest/gtest.h>
 
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
@@ -19,6 +21,8 @@
 #include "RegistrySandbox.h"
 #include "ScriptedHttpServer.h"
 #include "VLAgtClient.h"
+#include "transport/ReplyCloser.h"
+#include "transport/ReplyParse.h"
 
 using namespace vlagt::test;
 using Lines = std::vector<std::string>;
@@ -75,6 +79,7 @@ struct Outcome
 {
     int type = 0;
     unsigned long result = 0;
+    DWORD ms = 0; // how long the call took
     Lines lines;
     LOGIN_INFO loginInfo{};
     ACL_INFO acl{};
@@ -93,11 +98,34 @@ struct FaultCase
     const char* webLine = "";
     bool refused = false;  // nothing listens on the port
     bool silent = false;   // the server never answers; it is stopped once every request arrived
+    bool pastTheBound = false; // the reply outgrows the bound: each call ends within 10 s, memory bounded
 };
 
 const std::set<unsigned long> kFailed = {0, 2, 3};
 const char kBinaryTooLong[] = "[UseHttpSendReqEx] reply longer than 16777216 bytes";
 const char kWebTooLong[] = "[UseHttpSendReqExWEB] reply longer than 1048576 bytes";
+const char kPingWrong[] = "Server PING Return Error[";
+const DWORD kCallBoundMs = 10000;
+
+// The reply bound of the type's kind; the ping stops at its first wrong answer.
+size_t BoundOf(int type)
+{
+    switch (KindOf(type)) {
+    case Kind::Binary:
+        return vlagt::kMaxBinaryReply;
+    case Kind::Web:
+        return vlagt::kMaxWebReply;
+    case Kind::Ping:
+        break;
+    }
+    return 0;
+}
+
+// Two replies (status and a pong) and then filler without end, in the given framing.
+ScriptedReply EndlessReply(int type, ScriptedReply::Framing framing)
+{
+    return ScriptedReply::Endless(GoodBody(type, 22), framing);
+}
 
 const FaultCase kCases[] = {
     {"RefusedConnection", nullptr, {0}, {0}, {0},
@@ -137,11 +165,19 @@ const FaultCase kCases[] = {
          return ScriptedReply::WithBody(std::move(body));
      },
      {40000}, {0}, {0}, "", "Server PING Return Error[", kWebTooLong},
-    {"EndlessBody",
+    {"EndlessBody", [](int type) { return EndlessReply(type, ScriptedReply::Framing::CloseDelimited); },
+     {0}, {0}, {0}, kBinaryTooLong, kPingWrong, kWebTooLong, false, false, true},
+    {"EndlessChunkedBody", [](int type) { return EndlessReply(type, ScriptedReply::Framing::Chunked); },
+     {0}, {0}, {0}, kBinaryTooLong, kPingWrong, kWebTooLong, false, false, true},
+    {"EndlessBodyWithContentLengthPastTheBound",
+     [](int type) { return EndlessReply(type, ScriptedReply::Framing::ContentLength); },
+     {0}, {0}, {0}, kBinaryTooLong, kPingWrong, kWebTooLong, false, false, true},
+    // The server sends 1 MiB past the bound and then nothing more, holding the connection.
+    {"ChunkedBodyStallingPastTheBound",
      [](int type) {
-         return ScriptedReply::Endless(GoodBody(type, 22), ScriptedReply::Framing::CloseDelimited);
+         return EndlessReply(type, ScriptedReply::Framing::Chunked).StallAfter(BoundOf(type) + 1024u * 1024u);
      },
-     {0}, {0}, {0}, kBinaryTooLong, "Server PING Return Error[", kWebTooLong},
+     {0}, {0}, {0}, kBinaryTooLong, kPingWrong, kWebTooLong, false, false, true},
     {"ContentLengthLargerThanTheBody",
      [](int type) { return ScriptedReply::WithBody(GoodBody(type, 300)).CloseAfter(120); },
      {0, 3, 40000}, {0, 3, 40000}, {0, 46000, 40000}},
@@ -162,7 +198,20 @@ void PrintTo(const FaultCase& fault, std::ostream* out)
 class FaultMatrixTest : public ::testing::TestWithParam<FaultCase>
 {
 protected:
-    void SetUp() override { m_handlesBefore = HandleCount(); }
+    void SetUp() override
+    {
+        m_handlesBefore = HandleCount();
+        m_heapBefore = HeapBytesInUse();
+        m_peakHeap = m_heapBefore;
+    }
+
+    // Once the test's own records are gone: nothing of the replies stays behind.
+    void TearDown() override
+    {
+        if (GetParam().pastTheBound) {
+            EXPECT_LT(HeapBytesInUse(), m_heapBefore + 256u * 1024u);
+        }
+    }
 
     // Runs every request type once, side by side, against its own server playing the case.
     std::vector<Outcome> RunAllTypes(const FaultCase& fault)
@@ -183,7 +232,9 @@ protected:
         std::vector<DWORD> threadIds(count, 0);
         std::vector<std::thread> threads;
         DebugCapture capture;
-        for (size_t i = 0; i < count; ++i) {
+        volatile LONG running = 0;
+        auto start = [&](size_t i) {
+            InterlockedIncrement(&running);
             threads.emplace_back([&, i] {
                 threadIds[i] = GetCurrentThreadId();
                 CDRMLogin session;
@@ -192,11 +243,30 @@ protected:
                 session.SetUserInfo(&user[0], &password[0]);
                 session.CreateSharedMemForLoginInfo();
                 outcomes[i].type = kTypes[i];
+                const DWORD startTick = GetTickCount();
                 outcomes[i].result = session.Communicate(kTypes[i]);
+                outcomes[i].ms = GetTickCount() - startTick;
+                InterlockedDecrement(&running);
                 outcomes[i].loginInfo = session.m_LoginInfo;
                 outcomes[i].acl = session.m_AclInfo;
                 session.DeleteSharedMemForLoginInfo();
             });
+        };
+        if (fault.pastTheBound) {
+            // One type at a time, so that each call's time is its own; the C library's heap is
+            // sampled while it runs, and its server goes once it returned (ending the close).
+            for (size_t i = 0; i < count; ++i) {
+                start(i);
+                while (InterlockedCompareExchange(&running, 0, 0) > 0) {
+                    m_peakHeap = std::max(m_peakHeap, HeapBytesInUse());
+                    Sleep(100);
+                }
+                threads.back().join();
+                servers[i]->Stop();
+            }
+        } else {
+            for (size_t i = 0; i < count; ++i)
+                start(i);
         }
         if (fault.silent) {
             for (auto& server : servers)
@@ -206,15 +276,30 @@ protected:
                 server->Stop(); // the exchanges end when the server goes
         }
         for (std::thread& thread : threads)
-            thread.join();
+            if (thread.joinable())
+                thread.join();
         for (size_t i = 0; i < count; ++i)
             outcomes[i].lines = capture.LinesOf(threadIds[i]);
-        return outcomes;
+        return outcomes; // the servers go now, and with them what the closing threads still read
+    }
+
+    // Waits until no closing thread of a cut-off reply runs any more.
+    static bool WaitForClosesToEnd(DWORD timeoutMs)
+    {
+        const DWORD start = GetTickCount();
+        while (vlagt::CutOffClosesRunning() > 0) {
+            if (GetTickCount() - start > timeoutMs)
+                return false;
+            Sleep(20);
+        }
+        return true;
     }
 
     RegistrySandbox m_registry;
     CcfSandbox m_ccf;
     size_t m_handlesBefore = 0;
+    size_t m_heapBefore = 0;
+    size_t m_peakHeap = 0;
 };
 
 bool HasLineStartingWith(const Lines& lines, const std::string& prefix)
@@ -243,6 +328,9 @@ TEST_P(FaultMatrixTest, EveryRequestType)
         for (const char* close : {"InternetCloseHandle: m_hRequest", "InternetCloseHandle: m_hConnect",
                                   "InternetCloseHandle: m_hSession"})
             EXPECT_TRUE(HasLineStartingWith(outcome.lines, close)) << close;
+        if (fault.pastTheBound) {
+            EXPECT_LT(outcome.ms, kCallBoundMs) << "the call must end soon after the bound";
+        }
 
         // A success keeps only what the server sent: the record is the pattern from its start.
         if (outcome.result == 40000 && outcome.type == SIG_REQ_LOGIN) {
@@ -262,8 +350,13 @@ TEST_P(FaultMatrixTest, EveryRequestType)
                 }
         }
     }
-    // Nothing of the channels stays open once the servers are gone.
+    // Every close ends once the servers are gone, and then nothing of the channels stays open.
+    EXPECT_TRUE(WaitForClosesToEnd(30000));
     EXPECT_LE(HandleCount(), m_handlesBefore + 8);
+    if (fault.pastTheBound) {
+        // One reply at most its bound (twice while its block grows), beside the captured lines.
+        EXPECT_LT(m_peakHeap - m_heapBefore, 2 * vlagt::kMaxBinaryReply + 8u * 1024u * 1024u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrixTest, ::testing::ValuesIn(kCases),

@@ -13,7 +13,7 @@ namespace vlagt::test {
 namespace {
 
 constexpr long kPollMicroseconds = 20000; // how often blocked loops look at the stop flag
-constexpr size_t kEndlessBytes = 40u * 1024u * 1024u; // an endless reply, cut off at last
+constexpr size_t kEndlessBytes = 1024u * 1024u * 1024u; // an endless reply, cut off at last
 
 bool EqualNoCase(const std::string& a, const std::string& b)
 {
@@ -122,6 +122,12 @@ ScriptedReply ScriptedReply::ResetInRequestBody()
     reply.resetInRequestBody = true;
     reply.reset = true;
     return reply;
+}
+
+ScriptedReply& ScriptedReply::StallAfter(size_t fillerBytes)
+{
+    stallAfterBytes = fillerBytes;
+    return *this;
 }
 
 ScriptedReply& ScriptedReply::WithReset()
@@ -256,6 +262,12 @@ size_t ScriptedHttpServer::ConnectionCount() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_connectionCount;
+}
+
+size_t ScriptedHttpServer::BodyBytesSent() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bodyBytesSent;
 }
 
 void ScriptedHttpServer::Stop()
@@ -501,7 +513,7 @@ bool ScriptedHttpServer::PlayReply(SOCKET socket, const ScriptedReply& reply)
     std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reply.reason + "\r\n";
     switch (reply.framing) {
     case ScriptedReply::Framing::ContentLength:
-        head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
+        head += "Content-Length: " + std::to_string(reply.body.size() + (reply.endless ? kEndlessBytes : 0)) + "\r\n";
         break;
     case ScriptedReply::Framing::Chunked:
         head += "Transfer-Encoding: chunked\r\n";
@@ -539,13 +551,24 @@ bool ScriptedHttpServer::PlayReply(SOCKET socket, const ScriptedReply& reply)
             if (!SendAll(socket, wire.data(), wire.size()))
                 return false;
         }
-        const std::string filler(65536, 'x');
-        wire = chunked ? "10000\r\n" + filler + "\r\n" : filler;
-        // "Without end" as far as any client with a bound can tell: the server gives up after
-        // kEndlessBytes, so that a library draining the rest on close does not drain for ever.
-        for (size_t sent = 0; sent < kEndlessBytes && !Stopping(); sent += filler.size())
+        std::string filler;
+        while (filler.size() < 65536)
+            filler += reply.filler.empty() ? std::string(65536, 'x') : reply.filler;
+        char size[16];
+        snprintf(size, sizeof(size), "%lx\r\n", static_cast<unsigned long>(filler.size()));
+        wire = chunked ? size + filler + "\r\n" : filler;
+        // "Without end" as far as any client with a bound can tell (minutes under emulation): the
+        // server gives up after kEndlessBytes, when the client goes, or when it is stopped.
+        for (size_t sent = 0; sent < kEndlessBytes && !Stopping(); sent += filler.size()) {
+            if (sent >= reply.stallAfterBytes) {
+                WaitOrStop(INFINITE);
+                return false;
+            }
             if (!SendAll(socket, wire.data(), wire.size()))
                 return false;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bodyBytesSent += wire.size();
+        }
         return false;
     }
     size_t offset = 0;

@@ -75,6 +75,10 @@ struct ScriptedReply
     bool closeWithoutReply = false; // close the connection as soon as the request is read
     bool raw = false;               // send `body` verbatim as the whole reply, then close
     bool endless = false;           // after `body`, send filler without end until the client goes
+                                    // (with ContentLength framing the head announces prefix + 1 GiB)
+    std::string filler;             // endless: the bytes repeated (empty: 'x'), about 64 KiB a piece
+    size_t stallAfterBytes = static_cast<size_t>(-1); // endless: after this much filler, send
+                                                      // nothing more and hold the connection open
     bool reset = false;             // end the connection with a reset (RST), not a close
     bool resetInRequestBody = false; // reset as soon as the request head is read, body unread
 
@@ -88,11 +92,14 @@ struct ScriptedReply
     static ScriptedReply CloseWithoutReply();
     // Exactly these bytes (status line and headers included, or not), then the connection closes.
     static ScriptedReply Raw(std::string bytes);
-    // 200 with `prefix` and then filler bytes, chunked or ended by closing, far past any bound a
-    // client has (the server gives up after 40 MiB, or when the client goes).
+    // 200 with `prefix` and then filler bytes, chunked, ended by closing or announced by a
+    // Content-Length, far past any bound a client has (the server gives up after 1 GiB, when the
+    // client goes or when it is stopped).
     static ScriptedReply Endless(std::string prefix, Framing framing = Framing::Chunked);
     // Resets the connection once the request head is read, before its body is taken in.
     static ScriptedReply ResetInRequestBody();
+    // Endless: stops sending after `fillerBytes` of filler and holds the connection until Stop().
+    ScriptedReply& StallAfter(size_t fillerBytes);
 
     ScriptedReply& Status(int code, std::string text);
     ScriptedReply& InPieces(std::vector<size_t> sizes, DWORD pauseBetweenMs);
@@ -136,6 +143,8 @@ public:
     bool WaitForRequests(size_t count, DWORD timeoutMs) const;
     // Number of connections accepted so far.
     size_t ConnectionCount() const;
+    // Body bytes (chunk framing included) handed to the network so far, all connections together.
+    size_t BodyBytesSent() const;
 
     // Stops accepting, ends every held or pending reply, closes every connection and joins the
     // threads. Idempotent.
@@ -173,6 +182,7 @@ private:
     std::function<ScriptedReply(const RecordedRequest&)> m_responder;
     std::vector<SOCKET> m_connections;
     size_t m_connectionCount = 0;
+    size_t m_bodyBytesSent = 0;
 
     std::thread m_acceptThread;
     std::vector<std::thread> m_connectionThreads; // touched by the accept thread, then by Stop()

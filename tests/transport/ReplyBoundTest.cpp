@@ -5,14 +5,25 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
+#include "ApiCaller.h"
 #include "ChannelTestUtil.h"
+#include "CcfSandbox.h"
 #include "DebugCapture.h"
+#include "HelperProcess.h"
 #include "ProcessCounters.h"
+#include "RegistrySandbox.h"
 #include "ScriptedHttpServer.h"
+#include "transport/ReplyCloser.h"
 #include "transport/ReplyParse.h"
 
 using vlagt::test::AllClosed;
+using vlagt::test::ApiCaller;
+using vlagt::test::CcfSandbox;
+using vlagt::test::NamedEvent;
+using vlagt::test::RegistrySandbox;
+using vlagt::test::UniqueName;
 using vlagt::test::CloseLines;
 using vlagt::test::CountLinesStartingWith;
 using vlagt::test::DebugCapture;
@@ -27,6 +38,20 @@ using Framing = ScriptedReply::Framing;
 
 const char kBinaryTooLong[] = "[UseHttpSendReqEx] reply longer than 16777216 bytes: not read further, nothing kept";
 const char kWebTooLong[] = "[UseHttpSendReqExWEB] reply longer than 1048576 bytes: not read further, nothing kept";
+const char kPingTooLong[] = "[UseHttpSendReqExPING] reply longer than 65536 bytes: not read further";
+using Lines = std::vector<std::string>;
+
+// Waits until no closing thread of a cut-off reply runs any more.
+bool WaitForClosesToEnd(DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (vlagt::CutOffClosesRunning() > 0) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
 
 using vlagt::test::HeapBytesInUse;
 
@@ -47,15 +72,24 @@ struct Outcome
     bool closed;
 };
 
-Outcome Exchange(ScriptedHttpServer& server, bool web, const char* tooLongLine)
+enum class Call
+{
+    Binary,
+    Web,
+    Ping
+};
+
+Outcome Exchange(ScriptedHttpServer& server, Call call, const char* tooLongLine)
 {
     DebugCapture capture;
     CWinInetApp app;
     OpenChannel(app, server.Url("/vl/agent.dll"));
     Outcome outcome{};
-    if (web) {
+    if (call == Call::Web) {
         const LOGIN_REQ login = SomeWebLogin();
         outcome.result = app.UseHttpSendReqExWEB(&login);
+    } else if (call == Call::Ping) {
+        outcome.result = app.UseHttpSendReqExPING();
     } else {
         outcome.result = app.UseHttpSendReqEx("_%REQ_LIN%_", 11, nullptr, 0);
     }
@@ -70,29 +104,68 @@ TEST(ReplyBoundTest, EndlessReplyFailsAtTheBoundAndKeepsNothing)
     struct Row
     {
         const char* name;
-        bool web;
+        Call call;
         Framing framing;
     };
     const Row rows[] = {
-        // Under Wine, once a chunked reply was cut off, the library reads the next endless
-        // chunked reply of the process many times slower (a minute for 16 MiB): one chunked row.
-        {"web, chunked", true, Framing::Chunked},
-        {"web, ended by close", true, Framing::CloseDelimited},
-        {"binary, ended by close", false, Framing::CloseDelimited},
+        {"web, chunked", Call::Web, Framing::Chunked},
+        {"web, ended by close", Call::Web, Framing::CloseDelimited},
+        {"binary, chunked", Call::Binary, Framing::Chunked},
+        {"binary, ended by close", Call::Binary, Framing::CloseDelimited},
+        {"binary, Content-Length past the bound", Call::Binary, Framing::ContentLength},
+        // Pongs without end: the ping stops at its own bound.
+        {"ping, chunked", Call::Ping, Framing::Chunked},
     };
     const size_t before = HeapBytesInUse();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ScriptedHttpServer server;
-        server.Enqueue(ScriptedReply::Endless(row.web ? "<Result>40000</Result>" : "40000", row.framing));
-        const Outcome outcome = Exchange(server, row.web, row.web ? kWebTooLong : kBinaryTooLong);
+        const char* prefix = row.call == Call::Web ? "<Result>40000</Result>" : row.call == Call::Ping ? "" : "40000";
+        ScriptedReply reply = ScriptedReply::Endless(prefix, row.framing);
+        if (row.call == Call::Ping)
+            reply.filler = "_%RES_PNG%_";
+        server.Enqueue(reply);
+        const char* line = row.call == Call::Web ? kWebTooLong : row.call == Call::Ping ? kPingTooLong : kBinaryTooLong;
+        const DWORD start = GetTickCount();
+        const Outcome outcome = Exchange(server, row.call, line);
+        EXPECT_LT(GetTickCount() - start, 10000u) << "the call must end soon after the bound";
         EXPECT_EQ(outcome.result, 0);
         EXPECT_EQ(outcome.tooLongLines, 1u);
         EXPECT_TRUE(outcome.keptNothing);
         EXPECT_TRUE(outcome.closed);
+        server.Stop(); // the close of the cut-off reply ends with the server
+        EXPECT_TRUE(WaitForClosesToEnd(30000));
     }
     // Nothing of the replies stays behind in the process.
     EXPECT_LT(HeapBytesInUse(), before + 64u * 1024u);
+}
+
+// A caller may unload the module while the close of a cut-off reply still runs: the closing thread
+// keeps the module until the close has ended and then lets it go; a process may also end meanwhile.
+TEST(ReplyBoundTest, ModuleUnloadsBesideTheCloseOfACutOffReply)
+{
+    RegistrySandbox registry;
+    CcfSandbox ccf;
+    {
+        ScriptedHttpServer server;
+        server.Enqueue(ScriptedReply::Endless("40000", Framing::Chunked));
+        NamedEvent ready(UniqueName("vlready")), release(UniqueName("vlrelease"));
+        ApiCaller caller("url:" + server.Url("/vl/agent.dll") + " login:user01:pw01 unload loaded hold:" +
+                         ready.Name() + ":" + release.Name() + " waitunload:30000");
+        ASSERT_TRUE(ready.Wait(60000));
+        EXPECT_EQ(caller.Results(), (Lines{"login 0", "loaded 1"})) << "the closing thread holds the module";
+        server.Stop(); // the close ends, and the module leaves the process
+        release.Set();
+        EXPECT_EQ(caller.Wait(60000), 0);
+        EXPECT_EQ(caller.Results(), (Lines{"login 0", "loaded 1", "waitunload 1"}));
+    }
+    {
+        ScriptedHttpServer server;
+        server.Enqueue(ScriptedReply::Endless("40000", Framing::Chunked));
+        ApiCaller caller("url:" + server.Url("/vl/agent.dll") + " login:user01:pw01 unload loaded");
+        EXPECT_EQ(caller.Wait(60000), 0) << "the process ends cleanly while the close still runs";
+        EXPECT_EQ(caller.Results(), (Lines{"login 0", "loaded 1"}));
+    }
 }
 
 TEST(ReplyBoundTest, RepliesUpToTheBoundAreRead)
