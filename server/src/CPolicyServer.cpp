@@ -45,8 +45,11 @@ std::string LoginFormPage(const std::string& path)
 
 } // namespace
 
-CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE* log)
-    : m_store(store), m_service(store), m_path(path), m_pLog(log), m_pServer(std::make_unique<httplib::Server>())
+CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE* log,
+                             const std::string& certificateFile, const std::string& keyFile)
+    : m_store(store), m_service(store), m_path(path), m_pLog(log),
+      m_pServer(certificateFile.empty() ? std::make_unique<httplib::Server>()
+                                        : std::make_unique<httplib::SSLServer>(certificateFile.c_str(), keyFile.c_str()))
 {
     httplib::Server& server = *m_pServer;
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
@@ -114,6 +117,11 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
 }
 
 CPolicyServer::~CPolicyServer() = default;
+
+bool CPolicyServer::IsValid() const
+{
+    return m_pServer->is_valid();
+}
 
 bool CPolicyServer::IsValidPath(const std::string& path)
 {

@@ -43,6 +43,7 @@ int RunPing(CReport& report, const CommonOptions& common)
 {
     if (common.url.empty()) {
         report.Add("url", "server", ReadSetting(kServerUrlValue));
+        AddTlsRow(report, ReadSetting(kServerUrlValue));
         Stopwatch watch;
         const int answered = CheckPing();
         report.AddJson("result", answered);
@@ -55,12 +56,14 @@ int RunPing(CReport& report, const CommonOptions& common)
     std::string error;
     UseServer(session, common.url, error);
     report.Add("url", "server", FieldText(session.m_szServerURL));
+    AddTlsRow(report, FieldText(session.m_szServerURL));
     Stopwatch watch;
+    CTlsRefusal tls;
     const unsigned long status = session.Communicate(SIG_REQ_PING);
     report.AddStatus(status);
     report.AddElapsed(watch.Elapsed());
     if (status != kStatusSuccess) {
-        report.Say("no answer to the ping: " + StatusWords(status));
+        report.Say("no answer to the ping: " + FailureWords(status, tls, report));
         return report.Finish(kExitRefused);
     }
     report.Say("the server answered the ping");
