@@ -21,6 +21,13 @@ constexpr size_t kWorkerThreads = 32;
 
 constexpr char kFormType[] = "application/x-www-form-urlencoded";
 
+// Over TLS a client checks the server's certificate chain around the handshake before it sends its
+// first request: the first exchange of a process takes seconds on a slow or emulated machine, and
+// the library's 5 s bounds (for the handshake's reads and for the wait for a request) cut such a
+// client off after its handshake. The price: an idle kept-alive TLS connection holds its worker for
+// up to this long.
+constexpr time_t kTlsWaitSeconds = 20;
+
 std::string RegexEscape(const std::string& path)
 {
     std::string escaped;
@@ -55,6 +62,10 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     server.set_keep_alive_max_count(kKeepAliveMaxCount);
     server.set_payload_max_length(kMaxBodySize);
+    if (!certificateFile.empty()) {
+        server.set_read_timeout(kTlsWaitSeconds, 0);
+        server.set_keep_alive_timeout(kTlsWaitSeconds);
+    }
     const std::string pattern = RegexEscape(m_path);
 
     server.Post(pattern, [this](const httplib::Request& req, httplib::Response& res,

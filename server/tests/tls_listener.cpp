@@ -106,7 +106,7 @@ std::string PeekQuiet(int fd)
 
 void Serve(int fd, size_t number, const std::string& kind, SSL_CTX* context, const std::string& recordPath)
 {
-    timeval limit{5, 0};
+    timeval limit{20, 0}; // a client's first handshake can take seconds under emulation
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
     const std::string clear = PeekQuiet(fd);
