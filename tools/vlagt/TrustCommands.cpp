@@ -152,6 +152,7 @@ int RunTrust(CReport& report, const std::string& path)
         report.Fail("the trusted root store refused the certificate: " + ErrorWords(GetLastError()));
         return report.Finish(kExitRefused);
     }
+    CertControlStore(store.Get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
     UniqueRegKey key;
     LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kTrustedRootsKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(),
                                   nullptr);
@@ -222,6 +223,8 @@ int RunUntrust(CReport& report, const std::string& path)
         report.Fail("the trusted root store kept the certificate: " + ErrorWords(GetLastError()));
         return report.Finish(kExitRefused);
     }
+    // Written through to the store's registry now, not only when the last handle closes.
+    CertControlStore(store.Get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
     UniqueRegKey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTrustedRootsKey, 0, KEY_WRITE, key.Put()) == ERROR_SUCCESS)
         RegDeleteValueA(key.Get(), thumbprint.c_str());
