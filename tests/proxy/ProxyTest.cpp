@@ -108,3 +108,32 @@ TEST_F(ProxyTest, LoginFollowsTheInternetSettingsProxy)
         EXPECT_EQ(lines[0], c.throughProxy ? "CheckUseProxy TRUE. \n" : "CheckUseProxy FALSE. \n");
     }
 }
+
+// Over https WinINet asks the proxy for a CONNECT tunnel and speaks TLS inside it: the login goes
+// through, tinyproxy logs the tunnel to the server and never a request of its own, and nothing of
+// the password passes it in clear.
+TEST_F(ProxyTest, HttpsLoginGoesThroughAConnectTunnel)
+{
+    const std::string url = Env("VLAGT_TLS_URL");
+    if (url.empty())
+        GTEST_SKIP() << "needs vlpolicyd (VLAGT_VLPOLICYD) to serve HTTPS in the namespace";
+    RegistrySandbox settings(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+    settings.SetDword("ProxyEnable", 1);
+    settings.SetString("ProxyServer", Env("VLAGT_PROXY"));
+    const std::string hostPort = url.substr(8, url.find('/', 8) - 8);
+    const size_t tunnelsBefore = Count(ReadAll(Env("VLAGT_PROXY_LOG")), "CONNECT " + hostPort);
+
+    char folder[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, folder);
+    const std::string result = std::string(folder) + UniqueName("proxy-tls") + ".txt";
+    HelperProcess caller("\"" + result + "\" url:" + url + " login:demo01:demo-pass-01", "vlapicaller.exe");
+    ASSERT_TRUE(caller.Started());
+    EXPECT_EQ(caller.Wait(90000), 0);
+    EXPECT_EQ(ReadAll(result).substr(0, 11), "login 40000");
+    DeleteFileA(result.c_str());
+
+    const std::string log = ReadAll(Env("VLAGT_PROXY_LOG"));
+    EXPECT_EQ(Count(log, "CONNECT " + hostPort), tunnelsBefore + 1) << log;
+    EXPECT_EQ(Count(log, "POST " + url), 0u);
+    EXPECT_EQ(log.find("demo-pass-01"), std::string::npos);
+}
