@@ -1,7 +1,7 @@
 // vltlslistener - a bare TLS listener for the agent's TLS tests: it presents a certificate of a
 // chosen kind (or speaks plain HTTP) on 127.0.0.1 and records what reached it.
 //
-// Usage: vltlslistener --certs DIR --kind KIND --record FILE
+// Usage: vltlslistener --certs DIR --kind KIND --record FILE [--address IPV4]
 //   DIR holds ca.pem and ca-key.pem (as `vlpolicyd tls init` writes them), the CA the agent trusts.
 //   KIND  trusted     a certificate for 127.0.0.1 from that CA: the handshake succeeds and every
 //                     request is answered with the pong "_%RES_PNG%_"
@@ -10,7 +10,8 @@
 //         wrong-name  a certificate from the trusted CA for another host name only
 //         expired     a certificate for 127.0.0.1 from the trusted CA that expired yesterday
 //         plain       no TLS: reads what arrives, answers 400 at once and closes
-// Prints "listening on PORT" when ready; serves until killed. FILE gets one line per connection
+// Listens on 127.0.0.1 unless --address names another (inside a test's own namespace); the
+// certificates name that address. Prints "listening on PORT" when ready; serves until killed. FILE gets one line per connection
 // ("connection N client-hello yes|no handshake ok|failed|none application-bytes K") and FILE.raw
 // every byte that arrived in clear (the handshake's first flight, or everything in plain mode).
 #include <arpa/inet.h>
@@ -47,21 +48,22 @@ std::string ReadFile(const std::string& path)
     return text.str();
 }
 
-vlpolicy::TlsIdentity MakeIdentity(const std::string& kind, const vlpolicy::TlsIdentity& trustedCa)
+vlpolicy::TlsIdentity MakeIdentity(const std::string& kind, const vlpolicy::TlsIdentity& trustedCa,
+                                   const std::string& address)
 {
     const int64_t now = static_cast<int64_t>(time(nullptr));
     const int64_t day = 24 * 60 * 60;
     if (kind == "trusted")
-        return vlpolicy::MakeTlsServerCertificate(trustedCa, {"127.0.0.1"}, now - day, now + day);
+        return vlpolicy::MakeTlsServerCertificate(trustedCa, {address}, now - day, now + day);
     if (kind == "self-signed")
-        return vlpolicy::MakeTlsCa("127.0.0.1", now - day, now + day, {"127.0.0.1"});
+        return vlpolicy::MakeTlsCa(address, now - day, now + day, {address});
     if (kind == "unknown-ca")
         return vlpolicy::MakeTlsServerCertificate(vlpolicy::MakeTlsCa("untrusted test CA", now - day, now + day),
-                                                  {"127.0.0.1"}, now - day, now + day);
+                                                  {address}, now - day, now + day);
     if (kind == "wrong-name")
         return vlpolicy::MakeTlsServerCertificate(trustedCa, {"other.invalid"}, now - day, now + day);
     if (kind == "expired")
-        return vlpolicy::MakeTlsServerCertificate(trustedCa, {"127.0.0.1"}, now - 3 * day, now - day);
+        return vlpolicy::MakeTlsServerCertificate(trustedCa, {address}, now - 3 * day, now - day);
     throw std::runtime_error("unknown kind " + kind);
 }
 
@@ -163,7 +165,7 @@ void Serve(int fd, size_t number, const std::string& kind, SSL_CTX* context, con
 
 int main(int argc, char** argv)
 {
-    std::string certs, kind, record;
+    std::string certs, kind, record, listenAddress = "127.0.0.1";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         if (name == "--certs")
@@ -172,6 +174,8 @@ int main(int argc, char** argv)
             kind = argv[i + 1];
         else if (name == "--record")
             record = argv[i + 1];
+        else if (name == "--address")
+            listenAddress = argv[i + 1];
     }
     if (certs.empty() || kind.empty() || record.empty()) {
         fprintf(stderr, "usage: vltlslistener --certs DIR --kind KIND --record FILE\n");
@@ -182,16 +186,15 @@ int main(int argc, char** argv)
         SSL_CTX* context = nullptr;
         if (kind != "plain") {
             const vlpolicy::TlsIdentity ca{ReadFile(certs + "/ca.pem"), ReadFile(certs + "/ca-key.pem")};
-            context = MakeContext(MakeIdentity(kind, ca));
+            context = MakeContext(MakeIdentity(kind, ca, listenAddress));
         }
         const int listener = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof(address);
-        if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        if (listener < 0 || inet_pton(AF_INET, listenAddress.c_str(), &address.sin_addr) != 1 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
             listen(listener, 16) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            throw std::runtime_error("cannot listen on 127.0.0.1");
+            throw std::runtime_error("cannot listen on " + listenAddress);
         printf("listening on %u\n", static_cast<unsigned>(ntohs(address.sin_port)));
         fflush(stdout);
         for (size_t number = 1;; ++number) {

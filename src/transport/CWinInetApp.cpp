@@ -241,6 +241,14 @@ bool CWinInetApp::IsSecure() const
     return m_UrlComponents.nScheme == INTERNET_SCHEME_HTTPS;
 }
 
+bool CWinInetApp::OnSecureConnection() const
+{
+    DWORD flags = 0;
+    DWORD length = sizeof(flags);
+    return InternetQueryOptionA(m_hRequest.Get(), INTERNET_OPTION_SECURITY_FLAGS, &flags, &length) &&
+           (flags & SECURITY_FLAG_SECURE) != 0;
+}
+
 void CWinInetApp::LogTlsFailure(DWORD error) const
 {
     const char* meaning = IsSecure() ? vlagt::TlsFailureText(error) : nullptr;
@@ -278,6 +286,16 @@ bool CWinInetApp::SendRecord(const void* pRequest, DWORD dwRequestLen, bool bPin
             DebugLog("Fail to HttpSendRequestEx with only HTTP. Error Code is [%x][%d]\n",
                      HandleValue(m_hRequest.Get()), static_cast<int>(error));
         LogTlsFailure(error);
+        WinInetAppCloseHandle();
+        *pnFailure = 0;
+        return false;
+    }
+    // Over https the record (which may hold a password) goes out only on a connection that is
+    // encrypted: Wine's WinINet, asked for https through a proxy, ends this call after the proxy's
+    // CONNECT answer without starting TLS, and the body would then cross the tunnel in clear.
+    if (IsSecure() && !OnSecureConnection()) {
+        DebugLog("[TLS] exchange refused: the request is not on a TLS connection (WinINet started no TLS, "
+                 "as through a proxy under Wine); nothing of the record was sent");
         WinInetAppCloseHandle();
         *pnFailure = 0;
         return false;

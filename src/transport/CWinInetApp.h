@@ -103,6 +103,8 @@ private:
     bool SendRecord(const void* pRequest, DWORD dwRequestLen, bool bPing, int* pnFailure);
     // True when the last parsed URL has the https scheme.
     bool IsSecure() const;
+    // True when the open request runs on a TLS connection (asked after the request was sent).
+    bool OnSecureConnection() const;
     // Over https, one line naming a failed exchange's WinINet error when the secure channel
     // reported it; nothing otherwise.
     void LogTlsFailure(DWORD error) const;

@@ -23,7 +23,7 @@
 
 namespace {
 
-// The module's debug lines of this process, taken from the exception OutputDebugStringA raises.
+// The module's debug lines of this process, seen in the exception OutputDebugStringA raises.
 std::vector<std::string> g_debugLines;
 
 LONG CALLBACK TakeDebugLine(EXCEPTION_POINTERS* info)
@@ -35,7 +35,7 @@ LONG CALLBACK TakeDebugLine(EXCEPTION_POINTERS* info)
     const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
     if (text != nullptr && length > 0)
         g_debugLines.emplace_back(text, length - 1);
-    return EXCEPTION_CONTINUE_EXECUTION;
+    return EXCEPTION_CONTINUE_SEARCH; // the line still reaches a debug monitor
 }
 
 int Exchange(char** argv)

@@ -97,7 +97,8 @@ if [ -n "${VLAGT_VLPOLICYD:-}" ] && [ -x "$VLAGT_VLPOLICYD" ]; then
     "$scripts/bounded.sh" 120 wine "$bin/vlagt.exe" trust "Z:$(echo "$work/tls/ca.pem" | tr / '\\')" >/dev/null </dev/null ||
         { echo "vlagt trust failed"; exit 1; }
     VLAGT_TLS_URL=$(sed -n 's/^listening on //p' "$work/tls/serve.out")
-    export VLAGT_TLS_URL
+    VLAGT_TLS_SERVER_LOG="Z:$(echo "$work/tls/serve.err" | tr / '\\')"
+    export VLAGT_TLS_URL VLAGT_TLS_SERVER_LOG
 fi
 
 export VLAGT_NETNS_ADDRESS=$address VLAGT_PROXY="$address:$port" VLAGT_PROXY_LOG="Z:$(echo "$log" | tr / '\\')"

@@ -42,7 +42,8 @@ start_listener() { # start_listener KIND
     "$listener" --certs "$work/ca" --kind "$1" --record "$work/record" >"$work/listener.out" 2>>"$work/listener.err" </dev/null &
     pid=$!
     i=0
-    while [ "$i" -lt 200 ] && ! grep -q '^listening on ' "$work/listener.out"; do sleep 0.05; i=$((i + 1)); done
+    # Key generation: seconds on a busy machine.
+    while [ "$i" -lt 1200 ] && ! grep -q '^listening on ' "$work/listener.out"; do sleep 0.05; i=$((i + 1)); done
     port=$(sed -n 's/^listening on //p' "$work/listener.out")
     [ -n "$port" ] || fail "the listener ($1) did not start: $(cat "$work/listener.err")"
 }
