@@ -11,7 +11,8 @@
 //         expired     a certificate for 127.0.0.1 from the trusted CA that expired yesterday
 //         plain       no TLS: reads what arrives, answers 400 at once and closes
 // Listens on 127.0.0.1 unless --address names another (inside a test's own namespace); the
-// certificates name that address. Prints "listening on PORT" when ready; serves until killed. FILE gets one line per connection
+// certificates then name that address. Prints "listening on PORT" when ready; serves until killed.
+// FILE gets one line per connection
 // ("connection N client-hello yes|no handshake ok|failed|none application-bytes K") and FILE.raw
 // every byte that arrived in clear (the handshake's first flight, or everything in plain mode).
 #include <arpa/inet.h>
@@ -192,8 +193,9 @@ int main(int argc, char** argv)
         sockaddr_in address{};
         address.sin_family = AF_INET;
         socklen_t length = sizeof(address);
-        if (listener < 0 || inet_pton(AF_INET, listenAddress.c_str(), &address.sin_addr) != 1 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-            listen(listener, 16) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        if (listener < 0 || inet_pton(AF_INET, listenAddress.c_str(), &address.sin_addr) != 1 ||
+            bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(listener, 16) != 0 ||
+            getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             throw std::runtime_error("cannot listen on " + listenAddress);
         printf("listening on %u\n", static_cast<unsigned>(ntohs(address.sin_port)));
         fflush(stdout);
