@@ -44,6 +44,7 @@ int RunPing(CReport& report, const CommonOptions& common)
     if (common.url.empty()) {
         report.Add("url", "server", ReadSetting(kServerUrlValue));
         AddTlsRow(report, ReadSetting(kServerUrlValue));
+        StartTls(report);
         Stopwatch watch;
         const int answered = CheckPing();
         report.AddJson("result", answered);
@@ -78,6 +79,7 @@ int RunAcl(CReport& report, const std::string& user, const std::string& level)
     std::vector<char> levelText = Writable(level);
     report.Add("user", "user", user);
     report.Add("level", "level", level);
+    StartTls(report);
     Stopwatch watch;
     const int result = GetACLInfo(userText.data(), levelText.data(), &acl);
     report.AddJson("result", result);
@@ -110,6 +112,7 @@ int RunCheckUser(CReport& report, const std::string& user)
     std::vector<char> userText = Writable(user);
     report.Add("user", "user", user);
     report.Add("logged_in", "logged in", loggedIn.empty() ? std::string("nobody") : loggedIn);
+    StartTls(report);
     Stopwatch watch;
     const int result = CheckUserID(userText.data());
     report.AddJson("result", result);

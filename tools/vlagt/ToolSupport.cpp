@@ -232,6 +232,28 @@ std::string FailureWords(unsigned long status, const CTlsRefusal& tls, CReport& 
     return "the server's TLS certificate or connection was refused (" + tls.Reason() + ")";
 }
 
+void StartTls(CReport& report)
+{
+    const std::string url = ReadSetting(kServerUrlValue);
+    if (url.size() <= 8 || _strnicmp(url.c_str(), "https://", 8) != 0)
+        return;
+    struct Start
+    {
+        static DWORD WINAPI Run(void*)
+        {
+            CDRMLogin session;
+            if (session.GetServerIP() == 1)
+                session.Communicate(SIG_REQ_PING);
+            return 0;
+        }
+    };
+    Stopwatch watch;
+    UniqueKernelHandle thread(CreateThread(nullptr, 0, &Start::Run, nullptr, 0, nullptr));
+    // A thread still running after the wait is left to the process's end.
+    const bool done = thread && WaitForSingleObject(thread.Get(), 20000) == WAIT_OBJECT_0;
+    report.Add("tls_start", "tls start", std::to_string(watch.Elapsed()) + " ms" + (done ? "" : " (not finished)"));
+}
+
 bool UseServer(CDRMLogin& session, const std::string& url, std::string& error)
 {
     if (!url.empty()) {

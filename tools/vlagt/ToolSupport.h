@@ -86,6 +86,14 @@ private:
 // instead, also added as the row "tls refused".
 std::string FailureWords(unsigned long status, const CTlsRefusal& tls, CReport& report);
 
+// Before one of the module's 3000 ms questions (acl, ping, check-user) with an https server URL in
+// the registry: one ping exchange of a session of its own, on a thread, waited for at most 20 s,
+// so that the question meets a process whose TLS is started (the TLS provider loaded, the chain
+// built), as in a running agent; each vlagt command is a new process, and under emulation that
+// start alone can take longer than 3000 ms. Adds the row "tls start" with the time it took.
+// Nothing is done for an http URL.
+void StartTls(CReport& report);
+
 // A writable, terminated copy of a text, for the module's char* parameters.
 std::vector<char> Writable(const std::string& text);
 
