@@ -322,7 +322,11 @@ public:
     // session has it mapped.
     int CheckOnline();
 
-    // Stores the server URL (at most 259 characters).
+    // Stores the server URL (at most 259 characters). http://HOST[:PORT]/PATH speaks plain HTTP
+    // (port 80 by default); https://HOST[:PORT]/PATH speaks TLS (port 443 by default) and is refused,
+    // with nothing of the request sent, unless the server's certificate chains to a root the machine
+    // trusts and names HOST. The same holds for every exchange of the session, the ping and the web
+    // login included.
     void SetServerIP(char* url);
     // Reads the server URL from the registry: 1 when one was found, else 0 (URL kept).
     int GetServerIP();
@@ -378,7 +382,7 @@ public:
 // The plain exports: undecorated names, cdecl. They work on the module's process-wide session and
 // serialise on its lock.
 extern "C" {
-// Stores the server URL of the process-wide session.
+// Stores the server URL of the process-wide session; http or https, as CDRMLogin::SetServerIP says.
 VLAGTCLIENT_API void __cdecl SetServerIP(char* url);
 // Does nothing; kept for callers that still call it.
 VLAGTCLIENT_API void __cdecl SetTakeOutInfo(void);

@@ -29,8 +29,43 @@ fi
 
 # Start the prefix's server with its output detached (the pipe trap), stop it when done.
 build/wine-prefix.sh start
-trap 'build/wine-prefix.sh stop' EXIT
+# bench_tls_exchange talks to vlpolicyd over https and http: two servers on 127.0.0.1 and a test CA
+# that the prefix trusts while it runs.
+tls_work=""
+tls_servers=""
+tls_setup() {
+    (cd server && { [ -f ../build-server/build.ninja ] || cmake --preset vlpolicyd; } &&
+        cmake --build --preset vlpolicyd --target vlpolicyd)
+    tls_work=$(mktemp -d "${TMPDIR:-/tmp}/vlagt-bench-tls.XXXXXX")
+    build-server/vlpolicyd tls init --dir "$tls_work" >/dev/null
+    build-server/vlpolicyd serve --listen 127.0.0.1:0 --db "$tls_work/tls.db" --tls-cert "$tls_work/server.pem" \
+        --tls-key "$tls_work/server-key.pem" >"$tls_work/tls.out" 2>/dev/null </dev/null &
+    tls_servers="$!"
+    build-server/vlpolicyd serve --listen 127.0.0.1:0 --db "$tls_work/plain.db" >"$tls_work/plain.out" 2>/dev/null </dev/null &
+    tls_servers="$tls_servers $!"
+    for _ in $(seq 1 100); do
+        grep -q '^listening' "$tls_work/tls.out" && grep -q '^listening' "$tls_work/plain.out" && break
+        sleep 0.1
+    done
+    tls_ca="Z:$(printf '%s' "$tls_work/ca.pem" | tr / '\\')"
+    build/wine-run.sh build/bin/vlagt.exe trust "$tls_ca" >/dev/null </dev/null
+}
+tls_cleanup() {
+    [ -n "$tls_work" ] || return 0
+    build/wine-run.sh build/bin/vlagt.exe untrust "$tls_ca" >/dev/null </dev/null
+    # shellcheck disable=SC2086 # two process ids
+    kill $tls_servers 2>/dev/null
+    rm -rf "$tls_work"
+}
+trap 'tls_cleanup; build/wine-prefix.sh stop' EXIT
+
 for program in $programs; do
     echo "== $(basename "$program" .exe)"
-    VLAGT_WINE_TIMEOUT=1800 build/wine-run.sh "$program"
+    if [ "$(basename "$program")" = bench_tls_exchange.exe ]; then
+        [ -n "$tls_work" ] || tls_setup
+        VLAGT_WINE_TIMEOUT=1800 build/wine-run.sh "$program" "$(sed -n 's/^listening on //p' "$tls_work/tls.out")" \
+            "$(sed -n 's/^listening on //p' "$tls_work/plain.out")"
+    else
+        VLAGT_WINE_TIMEOUT=1800 build/wine-run.sh "$program"
+    fi
 done

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Walks through the module's work with vlagt.exe against the reference policy server vlpolicyd, on
-# binaries that are already built: a fresh store in a temporary folder, vlpolicyd on 127.0.0.1, a
-# private Wine prefix of its own, and every step printed with the module's answer.
+# binaries that are already built: a fresh store in a temporary folder, vlpolicyd on 127.0.0.1 over
+# HTTPS with a test CA that the private Wine prefix trusts, and every step printed with the module's
+# answer.
 #
 #   scripts/walkthrough.sh [BUILD_FOLDER [VLPOLICYD]]
 #
@@ -30,7 +31,8 @@ DB="$WORK/policy.db"
 SERVER_PID=""
 MONITOR_PID=""
 STEP=0
-STEPS=20
+STEPS=24
+OTHER_PID=""
 CURRENT="setting up"
 
 # The prefix lives in the build folder (created once, about 10 s), apart from the test suite's.
@@ -45,6 +47,7 @@ export CORVANE_CCF_PATH="Z:$(printf '%s' "$WORK/ccf/Client.ccf" | tr / '\\')"
 
 cleanup() {
     [ -n "$MONITOR_PID" ] && kill "$MONITOR_PID" 2>/dev/null
+    [ -n "$OTHER_PID" ] && kill "$OTHER_PID" 2>/dev/null
     if [ -n "$SERVER_PID" ]; then
         kill -TERM "$SERVER_PID" 2>/dev/null
         wait "$SERVER_PID" 2>/dev/null
@@ -114,19 +117,32 @@ step "start the private Wine prefix (the first run creates it)" 0 "" \
 bwine reg delete 'HKLM\Software\Velmora' /f >/dev/null 2>&1 </dev/null
 bwine reg delete 'HKCR\Velmora TessaLINE' /f >/dev/null 2>&1 </dev/null
 
+step "make a test CA and a server certificate for 127.0.0.1 and localhost" 0 "ca.pem" \
+    "$POLICYD" tls init --dir "$WORK/tls"
+CA_WIN="Z:$(printf '%s' "$WORK/tls/ca.pem" | tr / '\\')"
+step "trust the test CA in this prefix (the machine's trusted root store)" 0 "trusted as a root CA" \
+    vlagt trust "$CA_WIN"
+
+# wait_listening OUTFILE PID: the URL vlpolicyd reports once it listens, in LISTENING.
+wait_listening() {
+    LISTENING=""
+    for _ in $(seq 1 100); do
+        LISTENING=$(sed -n 's/^listening on //p' "$1" 2>/dev/null)
+        [ -n "$LISTENING" ] && break
+        kill -0 "$2" 2>/dev/null || break
+        sleep 0.1
+    done
+}
+
 CURRENT="start vlpolicyd"
 STEP=$((STEP + 1))
 echo
-echo "==> [$STEP/$STEPS] start vlpolicyd on 127.0.0.1 with a new store"
-"$POLICYD" serve --listen 127.0.0.1:0 --db "$DB" >"$WORK/server.out" 2>"$WORK/server.log" </dev/null &
+echo "==> [$STEP/$STEPS] start vlpolicyd on 127.0.0.1 over HTTPS with a new store"
+"$POLICYD" serve --listen 127.0.0.1:0 --db "$DB" --tls-cert "$WORK/tls/server.pem" --tls-key "$WORK/tls/server-key.pem" \
+    >"$WORK/server.out" 2>"$WORK/server.log" </dev/null &
 SERVER_PID=$!
-URL=""
-for _ in $(seq 1 100); do
-    URL=$(sed -n 's/^listening on //p' "$WORK/server.out" 2>/dev/null)
-    [ -n "$URL" ] && break
-    kill -0 "$SERVER_PID" 2>/dev/null || break
-    sleep 0.1
-done
+wait_listening "$WORK/server.out" "$SERVER_PID"
+URL=$LISTENING
 [ -n "$URL" ] || fail "vlpolicyd did not report that it listens: $(cat "$WORK/server.log")"
 echo "    listening on $URL"
 
@@ -137,7 +153,24 @@ bwine reg add 'HKCR\Velmora TessaLINE\Shell\Open\Command' /ve /d "\"${BIN_WIN}vl
     >/dev/null 2>&1 </dev/null
 
 step "set the server" 0 "VLDrmAgtSvr" vlagt server "$URL"
-step "show the server" 0 "$URL" vlagt server
+step "show the server" 0 "tls *yes" vlagt server
+
+# A second server whose certificate comes from a CA this prefix does not trust: the login is refused
+# before anything of it is sent, and that server sees no exchange.
+"$POLICYD" tls init --dir "$WORK/untrusted" >/dev/null 2>&1 </dev/null || fail "tls init of the untrusted CA"
+"$POLICYD" serve --listen 127.0.0.1:0 --db "$WORK/other.db" --tls-cert "$WORK/untrusted/server.pem" \
+    --tls-key "$WORK/untrusted/server-key.pem" >"$WORK/other.out" 2>"$WORK/other.log" </dev/null &
+OTHER_PID=$!
+wait_listening "$WORK/other.out" "$OTHER_PID"
+[ -n "$LISTENING" ] || fail "the second vlpolicyd did not start: $(cat "$WORK/other.log")"
+SHOW="printf 'demo-pass-01\\n' | vlagt login demo01 --url $LISTENING"
+step "a server whose certificate is not trusted is refused (nothing is sent to it)" 1 "certificate issuer not trusted" \
+    sh -c "printf 'demo-pass-01\n' | '$BOUNDED' $WINE_LIMIT wine '$VLAGT_EXE' login demo01 --url '$LISTENING'"
+kill "$OTHER_PID" 2>/dev/null
+wait "$OTHER_PID" 2>/dev/null
+OTHER_PID=""
+[ -s "$WORK/other.log" ] && fail "the untrusted server saw an exchange: $(cat "$WORK/other.log")"
+printf '%s\n' "$OUT" | grep -q "demo-pass-01" && fail "the password shows in the output"
 
 # The monitor watches every process's debug output while demo01 logs in.
 "$BOUNDED" 300 wine "$VLAGT_EXE" monitor --filter CDRMLogin >"$WORK/monitor.txt" 2>"$WORK/monitor.err" </dev/null &
@@ -190,6 +223,7 @@ echo "    (vlpolicyd stopped)"
 step "check-user with the server stopped: the offline check of the approved take-out" 0 "may go on" \
     vlagt check-user demo01
 step "whoami after the logout" 1 "nobody is logged in" vlagt whoami
+step "stop trusting the test CA" 0 "no longer trusted" vlagt untrust "$CA_WIN"
 
 echo
 echo "walk-through complete: $STEP steps, every result as expected"

@@ -21,6 +21,13 @@ constexpr size_t kWorkerThreads = 32;
 
 constexpr char kFormType[] = "application/x-www-form-urlencoded";
 
+// Over TLS a client checks the server's certificate chain around the handshake before it sends its
+// first request: the first exchange of a process takes seconds on a slow or emulated machine, and
+// the library's 5 s bounds (for the handshake's reads and for the wait for a request) cut such a
+// client off after its handshake. The price: an idle kept-alive TLS connection holds its worker for
+// up to this long.
+constexpr time_t kTlsWaitSeconds = 20;
+
 std::string RegexEscape(const std::string& path)
 {
     std::string escaped;
@@ -45,8 +52,11 @@ std::string LoginFormPage(const std::string& path)
 
 } // namespace
 
-CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE* log)
-    : m_store(store), m_service(store), m_path(path), m_pLog(log), m_pServer(std::make_unique<httplib::Server>())
+CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE* log,
+                             const std::string& certificateFile, const std::string& keyFile)
+    : m_store(store), m_service(store), m_path(path), m_pLog(log),
+      m_pServer(certificateFile.empty() ? std::make_unique<httplib::Server>()
+                                        : std::make_unique<httplib::SSLServer>(certificateFile.c_str(), keyFile.c_str()))
 {
     httplib::Server& server = *m_pServer;
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
@@ -55,6 +65,10 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
     // delayed acknowledgement of the head, about 40 ms per exchange.
     server.set_tcp_nodelay(true);
     server.set_payload_max_length(kMaxBodySize);
+    if (!certificateFile.empty()) {
+        server.set_read_timeout(kTlsWaitSeconds, 0);
+        server.set_keep_alive_timeout(kTlsWaitSeconds);
+    }
     const std::string pattern = RegexEscape(m_path);
 
     server.Post(pattern, [this](const httplib::Request& req, httplib::Response& res,
@@ -117,6 +131,11 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
 }
 
 CPolicyServer::~CPolicyServer() = default;
+
+bool CPolicyServer::IsValid() const
+{
+    return m_pServer->is_valid();
+}
 
 bool CPolicyServer::IsValidPath(const std::string& path)
 {

@@ -28,13 +28,18 @@ class CPolicyServer
 {
 public:
     // path: "/" followed by letters, digits and "/-_.~"; log: where exchange lines go (may be null).
-    CPolicyServer(CPolicyStore& store, const std::string& path, FILE* log);
+    // With a certificate file (PEM, the server's certificate and then its chain) and its key file
+    // the server speaks HTTPS only; without them plain HTTP.
+    CPolicyServer(CPolicyStore& store, const std::string& path, FILE* log, const std::string& certificateFile = "",
+                  const std::string& keyFile = "");
     ~CPolicyServer();
     CPolicyServer(const CPolicyServer&) = delete;
     CPolicyServer& operator=(const CPolicyServer&) = delete;
 
     // True when path is acceptable for the constructor.
     static bool IsValidPath(const std::string& path);
+    // False when the certificate or key could not be loaded (the server cannot serve then).
+    bool IsValid() const;
 
     // Binds host and port (0: a free port). Returns the bound port, or -1.
     int Bind(const std::string& host, int port);

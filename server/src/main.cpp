@@ -1,6 +1,7 @@
 // vlpolicyd - the reference policy server of the VLAgtClient login module, and its administration.
 //
-//   vlpolicyd serve [--listen HOST:PORT] [--path /PATH]
+//   vlpolicyd serve [--listen HOST:PORT] [--path /PATH] [--tls-cert FILE --tls-key FILE]
+//   vlpolicyd tls init --dir DIR [--host NAME ...]
 //   vlpolicyd user add ID --password PW [--company ID] [--group ID] [--position CODE]
 //   vlpolicyd user list | user remove ID | user unlock ID
 //   vlpolicyd takeout list | takeout approve KEY [--start YYYYMMDD --end YYYYMMDD]
@@ -19,9 +20,11 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "CPolicyServer.h"
 #include "CPolicyStore.h"
+#include "TlsFiles.h"
 #include "WireFormat.h"
 
 namespace {
@@ -91,7 +94,8 @@ void ParseListen(const std::string& text, std::string& host, int& port)
     port = std::stoi(portText);
 }
 
-int Serve(const std::string& db, const std::string& listen, const std::string& path)
+int Serve(const std::string& db, const std::string& listen, const std::string& path, const std::string& tlsCertificate,
+          const std::string& tlsKey)
 {
     if (!CPolicyServer::IsValidPath(path))
         throw CommandError("--path must start with / and hold only letters, digits and /-_.~", kExitUsage);
@@ -112,7 +116,11 @@ int Serve(const std::string& db, const std::string& listen, const std::string& p
     signal(SIGPIPE, SIG_IGN);
 
     CPolicyStore store(db);
-    CPolicyServer server(store, path, stderr);
+    CPolicyServer server(store, path, stderr, tlsCertificate, tlsKey);
+    if (!server.IsValid())
+        throw CommandError("cannot use the TLS certificate " + tlsCertificate + " with the key " + tlsKey +
+                               " (unreadable, not PEM, or not a pair)",
+                           kExitRefused);
     const int bound = server.Bind(host, port);
     if (bound < 0)
         throw CommandError("cannot listen on " + listen, kExitRefused);
@@ -124,7 +132,8 @@ int Serve(const std::string& db, const std::string& listen, const std::string& p
     stopper.detach();
 
     const std::string shownHost = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    printf("listening on http://%s:%d%s\n", shownHost.c_str(), bound, path.c_str());
+    printf("listening on %s://%s:%d%s\n", tlsCertificate.empty() ? "http" : "https", shownHost.c_str(), bound,
+           path.c_str());
     fflush(stdout);
     if (!server.Serve())
         throw CommandError("the server stopped with an error", kExitRefused);
@@ -167,7 +176,40 @@ int main(int argc, char** argv)
     CLI::App* serve = withDb(app.add_subcommand("serve", "serve the agent's exchanges until SIGINT or SIGTERM"));
     serve->add_option("--listen", listen, "HOST:PORT to listen on; port 0 picks a free port")->capture_default_str();
     serve->add_option("--path", path, "the one path that takes every exchange")->capture_default_str();
-    serve->callback([&] { run = [&] { return Serve(db, listen, path); }; });
+    std::string tlsCertificate, tlsKey;
+    CLI::Option* certOption =
+        serve->add_option("--tls-cert", tlsCertificate, "serve HTTPS with this certificate (PEM, then its chain)");
+    CLI::Option* keyOption = serve->add_option("--tls-key", tlsKey, "the certificate's private key (PEM)");
+    certOption->needs(keyOption);
+    keyOption->needs(certOption);
+    serve->callback([&] { run = [&] { return Serve(db, listen, path, tlsCertificate, tlsKey); }; });
+
+    CLI::App* tls = app.add_subcommand("tls", "certificates for serving HTTPS")->require_subcommand(1);
+    std::string tlsDir;
+    std::vector<std::string> tlsHosts;
+    CLI::App* tlsInit = tls->add_subcommand(
+        "init", "write a test CA (ca.pem, ca-key.pem) and a server certificate it signs (server.pem, "
+                "server-key.pem); existing files are never overwritten");
+    tlsInit->add_option("--dir", tlsDir, "the folder to write into")->required();
+    tlsInit->add_option("--host", tlsHosts, "a name or address the server is reached by (repeatable; "
+                                            "default 127.0.0.1 and localhost)");
+    tlsInit->callback([&] {
+        run = [&] {
+            if (tlsHosts.empty())
+                tlsHosts = {"127.0.0.1", "localhost"};
+            vlpolicy::TlsInitFiles files;
+            try {
+                files = vlpolicy::TlsInit(tlsDir, tlsHosts);
+            } catch (const std::runtime_error& error) {
+                throw CommandError(error.what(), kExitRefused);
+            }
+            printf("CA certificate   %s  (trust it on the agents' machines: vlagt trust)\n", files.caCertificate.c_str());
+            printf("CA key           %s\n", files.caKey.c_str());
+            printf("certificate      %s\n", files.certificate.c_str());
+            printf("key              %s\n", files.key.c_str());
+            return 0;
+        };
+    });
 
     CLI::App* user = app.add_subcommand("user", "the directory's users")->require_subcommand(1);
     std::string userID, password, company, group, position;

@@ -96,5 +96,23 @@ if kill -0 "$server" 2>/dev/null; then fail "SIGTERM did not stop the server"; e
     wait "$server"; rc=$?; [ "$rc" = 0 ] || fail "serve exit code $rc after SIGTERM"; fi
 server=""
 
+# TLS: tls init writes the four files once; serve takes them (ready line https), refuses a key that
+# does not belong to the certificate (exit 1) and a certificate without a key (usage, exit 2).
+expect_exit 0 "$bin" tls init --dir "$work/tls"
+for f in ca.pem ca-key.pem server.pem server-key.pem; do [ -s "$work/tls/$f" ] || fail "tls init wrote no $f"; done
+expect_exit 1 "$bin" tls init --dir "$work/tls" --host other.invalid
+grep -q 'exists already' "$work/err" || fail "tls init over existing files: $(cat "$work/err")"
+expect_exit 2 "$bin" serve --tls-cert "$work/tls/server.pem" --db "$db"
+expect_exit 1 "$bin" serve --listen 127.0.0.1:0 --tls-cert "$work/tls/server.pem" --tls-key "$work/tls/ca-key.pem" --db "$db"
+"$bin" serve --listen 127.0.0.1:0 --path /agent --db "$db" --tls-cert "$work/tls/server.pem" \
+    --tls-key "$work/tls/server-key.pem" >"$work/tls.out" 2>>"$work/serve.err" </dev/null &
+server=$!
+i=0
+while [ "$i" -lt 100 ] && ! grep -q '^listening on ' "$work/tls.out"; do sleep 0.05; i=$((i + 1)); done
+grep -q '^listening on https://127\.0\.0\.1:[0-9]*/agent$' "$work/tls.out" || fail "TLS ready line: $(cat "$work/tls.out")"
+kill -TERM "$server"
+wait "$server"
+server=""
+
 [ "$failures" = 0 ] && echo "all passed"
 exit "$failures"

@@ -15,12 +15,18 @@
 #include "transport/ReplyCloser.h"
 #include "transport/ReplyParse.h"
 #include "transport/TaggedReply.h"
+#include "transport/TlsFailure.h"
 
 namespace {
 
 constexpr char kAgentName[] = "HTTP_VL_CONTENT";
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 static_assert(kRequestFlags == 0x84000000, "request flags: always reload, never cache");
+// An https URL adds TLS, with every certificate check of the system left on: no ignore flag, no
+// fallback to plain HTTP.
+constexpr DWORD kSecureRequestFlags = kRequestFlags | INTERNET_FLAG_SECURE;
+static_assert(kSecureRequestFlags == 0x84800000, "request flags over https: TLS as well");
+constexpr INTERNET_PORT kDefaultHttpsPort = 443;
 
 constexpr char kPing[] = "_%REQ_PNG%_";
 constexpr char kPong[] = "_%RES_PNG%_";
@@ -185,7 +191,7 @@ void CWinInetApp::SetServerIP(const char* pszServerURL)
     m_nServerPort = m_UrlComponents.nPort;
     // A URL without a host (rejected by the parser, or naming none) keeps port 0: nothing to reach.
     if (m_nServerPort == 0 && m_szServerIP[0] != '\0')
-        m_nServerPort = 80;
+        m_nServerPort = IsSecure() ? kDefaultHttpsPort : 80;
     DebugLog("SetServerIP:  m_szServerIP = %s, m_nServerPort = %d, m_szServerDLL =%s", m_szServerIP,
              static_cast<int>(m_nServerPort), m_szServerDLL);
 }
@@ -220,7 +226,7 @@ int CWinInetApp::HttpRequestApp()
         return 0;
     }
     m_hRequest.Reset(HttpOpenRequestA(m_hConnect.Get(), "POST", m_szServerDLL, nullptr, nullptr,
-                                      nullptr, kRequestFlags, 0));
+                                      nullptr, IsSecure() ? kSecureRequestFlags : kRequestFlags, 0));
     if (!m_hRequest) {
         DebugLog("HttpRequestApp  ERROR");
         m_hConnect.Reset();
@@ -229,6 +235,26 @@ int CWinInetApp::HttpRequestApp()
     }
     DebugLog("HttpRequestApp  m_hRequest = %x", HandleValue(m_hRequest.Get()));
     return 1;
+}
+
+bool CWinInetApp::IsSecure() const
+{
+    return m_UrlComponents.nScheme == INTERNET_SCHEME_HTTPS;
+}
+
+bool CWinInetApp::OnSecureConnection() const
+{
+    DWORD flags = 0;
+    DWORD length = sizeof(flags);
+    return InternetQueryOptionA(m_hRequest.Get(), INTERNET_OPTION_SECURITY_FLAGS, &flags, &length) &&
+           (flags & SECURITY_FLAG_SECURE) != 0;
+}
+
+void CWinInetApp::LogTlsFailure(DWORD error) const
+{
+    const char* meaning = IsSecure() ? vlagt::TlsFailureText(error) : nullptr;
+    if (meaning != nullptr)
+        DebugLog("[TLS] exchange refused: WinINet error %u, %s", static_cast<unsigned>(error), meaning);
 }
 
 void CWinInetApp::WinInetAppCloseHandle()
@@ -271,6 +297,17 @@ bool CWinInetApp::SendRecord(const void* pRequest, DWORD dwRequestLen, bool bPin
         else
             DebugLog("Fail to HttpSendRequestEx with only HTTP. Error Code is [%x][%d]\n",
                      HandleValue(m_hRequest.Get()), static_cast<int>(error));
+        LogTlsFailure(error);
+        WinInetAppCloseHandle();
+        *pnFailure = 0;
+        return false;
+    }
+    // Over https the record (which may hold a password) goes out only on a connection that is
+    // encrypted: Wine's WinINet, asked for https through a proxy, ends this call after the proxy's
+    // CONNECT answer without starting TLS, and the body would then cross the tunnel in clear.
+    if (IsSecure() && !OnSecureConnection()) {
+        DebugLog("[TLS] exchange refused: the request is not on a TLS connection (WinINet started no TLS, "
+                 "as through a proxy under Wine); nothing of the record was sent");
         WinInetAppCloseHandle();
         *pnFailure = 0;
         return false;
@@ -282,14 +319,17 @@ bool CWinInetApp::SendRecord(const void* pRequest, DWORD dwRequestLen, bool bPin
     DebugLog("dwBytesWritten  = %d [Bytes] by InternetWriteFile", static_cast<int>(dwBytesWritten));
     if (!written || dwBytesWritten != dwRequestLen) {
         DebugLog("Error on InternetWriteFile. Error Code is [%d]\n", static_cast<int>(writeError));
+        LogTlsFailure(writeError);
         WinInetAppCloseHandle();
         *pnFailure = 2;
         return false;
     }
 
     if (!HttpEndRequestA(m_hRequest.Get(), nullptr, 0, 0)) {
-        const std::string text = EndRequestErrorText(GetLastError());
+        const DWORD error = GetLastError();
+        const std::string text = EndRequestErrorText(error);
         DebugLog("Error on HttpEndRequest. Error Code is [%s]", text.c_str());
+        LogTlsFailure(error);
         WinInetAppCloseHandle();
         *pnFailure = 3;
         return false;
@@ -445,7 +485,9 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
 
     if (!HttpSendRequestA(m_hRequest.Get(), kFormHeader, sizeof(kFormHeader) - 1, szFormData,
                           static_cast<DWORD>(std::max(formLen, 0)))) {
+        const DWORD error = GetLastError();
         DebugLog("[UseHttpSendReqEx] ERROR_HTTPSENDREQUEST");
+        LogTlsFailure(error);
         WinInetAppCloseHandle();
         return 0;
     }

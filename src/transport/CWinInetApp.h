@@ -48,8 +48,9 @@ public:
     CWinInetApp& operator=(const CWinInetApp&) = delete;
 
     // Splits the zero-terminated server URL into host (m_szServerIP), port (m_nServerPort; none or
-    // 0 gives 80) and path (m_szServerDLL; escapes decoded, query dropped). A URL the parser rejects
-    // leaves host and path empty and the port 0, so that the connection fails.
+    // 0 gives 80, or 443 for https) and path (m_szServerDLL; escapes decoded, query dropped). A URL
+    // the parser rejects leaves host and path empty and the port 0, so that the connection fails.
+    // An https URL makes every request of the channel go over TLS with the certificate checked.
     void SetServerIP(const char* pszServerURL);
     // Parses the URL into m_UrlComponents, whose part texts live in this object.
     void CrackServerUrl(const char* pszServerURL);
@@ -105,6 +106,13 @@ private:
     // Returns true when the request completed; otherwise closes the channel and stores the result
     // (0, 2 or 3) in *pnFailure.
     bool SendRecord(const void* pRequest, DWORD dwRequestLen, bool bPing, int* pnFailure);
+    // True when the last parsed URL has the https scheme.
+    bool IsSecure() const;
+    // True when the open request runs on a TLS connection (asked after the request was sent).
+    bool OnSecureConnection() const;
+    // Over https, one line naming a failed exchange's WinINet error when the secure channel
+    // reported it; nothing otherwise.
+    void LogTlsFailure(DWORD error) const;
 
     // The part texts m_UrlComponents points at.
     char m_szUrlScheme[128];

@@ -7,6 +7,9 @@
 //          web login.
 //        vlserverprobe reference <url> <user> <takeOutKey> <ccfPath>
 //          CDRMLogin::Communicate(SIG_REQ_TAKEOUT_REF), then the take-out state the CCF records.
+//        vlserverprobe exchange <url> <user> <password> login|web|ping
+//          one exchange of that kind on a session of its own: "result N", then every debug line
+//          the module wrote, each as "debug <line>".
 // Exit code: 0 when the steps ran, 100 on bad usage.
 #include <windows.h>
 
@@ -14,10 +17,49 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "VLAgtClient.h"
 
 namespace {
+
+// The module's debug lines of this process, seen in the exception OutputDebugStringA raises.
+std::vector<std::string> g_debugLines;
+
+LONG CALLBACK TakeDebugLine(EXCEPTION_POINTERS* info)
+{
+    const EXCEPTION_RECORD* record = info->ExceptionRecord;
+    if (record->ExceptionCode != 0x40010006 /* DBG_PRINTEXCEPTION_C */ || record->NumberParameters < 2)
+        return EXCEPTION_CONTINUE_SEARCH;
+    const size_t length = static_cast<size_t>(record->ExceptionInformation[0]);
+    const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
+    if (text != nullptr && length > 0)
+        g_debugLines.emplace_back(text, length - 1);
+    return EXCEPTION_CONTINUE_SEARCH; // the line still reaches a debug monitor
+}
+
+int Exchange(char** argv)
+{
+    const std::string kind = argv[3];
+    const int type = kind == "login" ? SIG_REQ_LOGIN : kind == "web" ? SIG_REQ_WEB_LOGIN : kind == "ping" ? SIG_REQ_PING : 0;
+    if (type == 0)
+        return 100;
+    CDRMLogin session;
+    void* handler = AddVectoredExceptionHandler(1, TakeDebugLine);
+    session.SetServerIP(argv[0]);
+    session.SetUserInfo(argv[1], argv[2]);
+    session.CreateSharedMemForLoginInfo();
+    const unsigned long result = session.Communicate(type);
+    RemoveVectoredExceptionHandler(handler);
+    session.DeleteSharedMemForLoginInfo();
+    printf("result %lu\n", result);
+    for (std::string& line : g_debugLines) {
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        printf("debug %s\n", line.c_str());
+    }
+    return 0;
+}
 
 std::string Text(const char* field, size_t width)
 {
@@ -75,6 +117,11 @@ int Reference(char** argv)
 
 int main(int argc, char** argv)
 {
+    if (argc == 6 && strcmp(argv[1], "exchange") == 0) {
+        const int result = Exchange(argv + 2);
+        fflush(stdout);
+        return result;
+    }
     if (argc != 6)
         return 100;
     // The CCF goes where the test says.

@@ -3,7 +3,8 @@
 # non-loopback address (WinINet never uses a proxy for loopback): a veth pair gives the namespace
 # 10.231.0.1 (VLAGT_NETNS_ADDRESS), tinyproxy listens there (VLAGT_PROXY, its log VLAGT_PROXY_LOG),
 # and the wineserver of a private prefix is started inside the namespace (Wine answers network
-# queries from the wineserver's process tree).
+# queries from the wineserver's process tree). With VLAGT_VLPOLICYD naming vlpolicyd, it also serves
+# HTTPS there (VLAGT_TLS_URL), its test CA trusted in the prefix.
 # Usage: proxy-test.sh <bin folder> <work folder> <program> [<gtest filter>] ...
 # Exit code: 0 when every program passed, else 1; 77 (skipped) with the reason when namespaces or
 # the tools are missing.
@@ -52,10 +53,12 @@ proxy=$!
 export WINEPREFIX="$work/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
+policyd=""
 cleanup() {
     "$scripts/wine-prefix.sh" stop
     kill $proxy 2>/dev/null
     wait $proxy 2>/dev/null
+    [ -n "$policyd" ] && kill "$policyd" 2>/dev/null
 }
 trap cleanup EXIT
 
@@ -77,6 +80,26 @@ mkdir -p "$WINEPREFIX"
 "$scripts/wine-prefix.sh" stop # one left over from outside the namespace would answer for it
 "$scripts/wine-prefix.sh" start || { echo "the prefix did not start"; exit 1; }
 touch "$work/prefix-made-in-netns"
+
+# vlpolicyd over HTTPS beside tinyproxy, with a certificate for the namespace's address.
+if [ -n "${VLAGT_VLPOLICYD:-}" ] && [ -x "$VLAGT_VLPOLICYD" ]; then
+    rm -rf "$work/tls"
+    "$VLAGT_VLPOLICYD" tls init --dir "$work/tls" --host $address >/dev/null || { echo "tls init failed"; exit 1; }
+    "$VLAGT_VLPOLICYD" serve --listen $address:0 --db "$work/tls/policy.db" --tls-cert "$work/tls/server.pem" \
+        --tls-key "$work/tls/server-key.pem" >"$work/tls/serve.out" 2>"$work/tls/serve.err" </dev/null &
+    policyd=$!
+    i=0
+    until grep -q '^listening on ' "$work/tls/serve.out" 2>/dev/null; do
+        i=$((i + 1))
+        [ $i -le 100 ] || { cat "$work/tls/serve.err"; echo "vlpolicyd did not start"; exit 1; }
+        sleep 0.1
+    done
+    "$scripts/bounded.sh" 120 wine "$bin/vlagt.exe" trust "Z:$(echo "$work/tls/ca.pem" | tr / '\\')" >/dev/null </dev/null ||
+        { echo "vlagt trust failed"; exit 1; }
+    VLAGT_TLS_URL=$(sed -n 's/^listening on //p' "$work/tls/serve.out")
+    VLAGT_TLS_SERVER_LOG="Z:$(echo "$work/tls/serve.err" | tr / '\\')"
+    export VLAGT_TLS_URL VLAGT_TLS_SERVER_LOG
+fi
 
 export VLAGT_NETNS_ADDRESS=$address VLAGT_PROXY="$address:$port" VLAGT_PROXY_LOG="Z:$(echo "$log" | tr / '\\')"
 rc=0

@@ -20,6 +20,8 @@
 #include "ScriptedHttpServer.h"
 #include "VLAgtClient.h"
 
+#include <wincrypt.h>
+
 using namespace vlagt::test;
 using json = nlohmann::json;
 
@@ -206,7 +208,7 @@ TEST_F(VlagtTest, Help_ListsEveryCommand_AndEachCommandHasIts)
     const ToolRun top = RunTool("--help");
     EXPECT_EQ(top.exit, 0);
     for (const char* command : {"server", "login", "web-login", "logout", "whoami", "takeout", "ccf", "acl", "ping",
-                                "online", "check-user", "register", "unregister", "monitor"}) {
+                                "online", "check-user", "register", "unregister", "monitor", "trust", "untrust"}) {
         SCOPED_TRACE(command);
         EXPECT_NE(top.out.find("\n  " + std::string(command) + " "), std::string::npos);
         const ToolRun help = RunTool(std::string(command) + " --help");
@@ -346,6 +348,109 @@ TEST_F(VlagtTest, Monitor_ShowsOtherProcessesLines_AndRefusesASecondMonitor)
     const ToolRun refused = RunTool("monitor --for 1");
     EXPECT_EQ(refused.exit, 1);
     EXPECT_NE(refused.err.find("another debug monitor is running"), std::string::npos) << refused.err;
+}
+
+// ---- trust, untrust -----------------------------------------------------------------------------
+
+// A test CA certificate (public part only), made by `vlpolicyd tls init`.
+constexpr char kTestCaPem[] =
+    "-----BEGIN CERTIFICATE-----\n"
+    "MIIDBDCCAeygAwIBAgIQAYaYvZJJlhUKoWVw7GELpzANBgkqhkiG9w0BAQsFADAc\n"
+    "MRowGAYDVQQDDBF2bHBvbGljeWQgdGVzdCBDQTAeFw0yNjEyMDgwMzM1NTJaFw0z\n"
+    "NjEyMDYwMzM1NTJaMBwxGjAYBgNVBAMMEXZscG9saWN5ZCB0ZXN0IENBMIIBIjAN\n"
+    "BgkqhkiG9w0BAQEFAAOCAQ8AMIIBCgKCAQEAzs8WHcpxODFJ+JOkUMnT0nOwyVdx\n"
+    "ieNHiCk0+/m2eSICKbbadwZc5NAtLOOLpJGQof0Nd7HMyTZej4cEgmuOiI+uYlEG\n"
+    "0+USPlQxpkXD+tjgyeoF8qvuts3pxC2NygfVPLkzbJx1jRY1Pu7yFgBiwSXYrD5V\n"
+    "sVlACFw3yDNT7S0dbdP4dMFTeU8f7UQwEi1c9uPAzLBMjb2V4rYaiGLb42EVCRqw\n"
+    "PmCyuJ/lRmPQBPjnJ2tQJtjT8RyOhiKbwnGD1SNaxOddombbCiMmcwxNicsNkKmi\n"
+    "vCkPUiZo9huswoEn1UgWnFtpzn2d5tVmUyCIpsgI/8SK7s8nZl04551KnQIDAQAB\n"
+    "o0IwQDAPBgNVHRMBAf8EBTADAQH/MA4GA1UdDwEB/wQEAwIBpjAdBgNVHQ4EFgQU\n"
+    "oaAma0pbf4zOM0vTk0ucwOapE/MwDQYJKoZIhvcNAQELBQADggEBAEKiCrM4HtBG\n"
+    "GYBHT1pWHG86OHpWV4hscDao7SOY+Hnp0sYef0lB7y75HHKj56IFrfPFKlt2H/fV\n"
+    "6ZxL5vOho/F7lZ5KFK/khmq+ZT76fXo3w81hYCPtaYCNr4snFuJka+0IGMdkqQac\n"
+    "YcpuoZtzqFp6jdSXy2lc+/Mdp7wJxgg+uzAYDjur6lrzAkX3MkFSlCxm2iyY+kDm\n"
+    "ykklji41iFgH2agg9aEfh9LaZF4LntVS5talHz63WI3QNJn7Wh5m60ltjKEBNStC\n"
+    "ACLuP8Pv9c8VE43W0W/ayYBbmJ/u7GXhVZ7W4k3PynU5MrjGksFZJGexasnejOZS\n"
+    "iYBJ4QKvreg=\n"
+    "-----END CERTIFICATE-----\n";
+constexpr char kTestCaThumbprint[] = "c5a2a1a88e0f03d872059f7f8d911e1a086a050d";
+
+// Whether the machine's trusted root store holds the test CA.
+bool RootStoreHoldsTestCa()
+{
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+    if (store == nullptr)
+        return false;
+    BYTE hash[20];
+    for (size_t i = 0; i < sizeof(hash); ++i)
+        hash[i] = static_cast<BYTE>(std::stoul(std::string(kTestCaThumbprint + 2 * i, 2), nullptr, 16));
+    CRYPT_HASH_BLOB blob{sizeof(hash), hash};
+    PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SHA1_HASH, &blob, nullptr);
+    if (found != nullptr)
+        CertFreeCertificateContext(found);
+    CertCloseStore(store, 0);
+    return found != nullptr;
+}
+
+// PEM and DER files of one CA: trusted (twice: the same root, replaced), listed, removed; a removed
+// or never-added root and a file that is no certificate are refused with the reason; the usage
+// needs CAFILE or --list.
+TEST_F(VlagtTest, Trust_AddsListsAndRemovesOnlyItsOwnRoots)
+{
+    RegistrySandbox roots(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Tessaline\\TrustedRoots");
+    const std::string pem = TempPath("ca") + ".pem";
+    const std::string der = TempPath("ca") + ".der";
+    const std::string junk = TempPath("junk") + ".pem";
+    std::ofstream(pem, std::ios::binary) << kTestCaPem;
+    std::vector<BYTE> bytes(4096);
+    DWORD length = static_cast<DWORD>(bytes.size());
+    ASSERT_TRUE(CryptStringToBinaryA(kTestCaPem, 0, CRYPT_STRING_BASE64HEADER, bytes.data(), &length, nullptr, nullptr));
+    std::ofstream(der, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), length);
+    std::ofstream(junk, std::ios::binary) << "-----BEGIN CERTIFICATE-----\nnot base64 at all\n-----END CERTIFICATE-----\n";
+
+    if (RootStoreHoldsTestCa()) { // left by an earlier run
+        RunTool("trust \"" + pem + "\"");
+        RunTool("untrust \"" + pem + "\"");
+    }
+    ASSERT_FALSE(RootStoreHoldsTestCa());
+
+    const struct
+    {
+        std::string arguments;
+        int exit;
+        const char* shows; // in the output or the error
+        bool trustedAfter;
+    } steps[] = {
+        {"trust \"" + junk + "\"", 1, "is not a certificate", false},
+        {"untrust \"" + pem + "\"", 1, "was not trusted by 'vlagt trust'", false},
+        {"trust \"" + der + "\"", 0, kTestCaThumbprint, true},
+        {"trust \"" + pem + "\"", 0, "trusted as a root CA on this machine: vlpolicyd test CA", true},
+        {"trust --list", 0, kTestCaThumbprint, true},
+        {"untrust \"" + der + "\"", 0, "no longer trusted", false},
+        {"trust --list", 0, "vlagt has trusted no CA", false},
+        {"trust", 2, "CAFILE or --list is required", false},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.arguments);
+        const ToolRun run = RunTool(step.arguments);
+        EXPECT_EQ(run.exit, step.exit) << run.all();
+        EXPECT_NE(run.all().find(step.shows), std::string::npos) << run.all();
+        EXPECT_EQ(RootStoreHoldsTestCa(), step.trustedAfter);
+    }
+    DeleteFileA(pem.c_str());
+    DeleteFileA(der.c_str());
+    DeleteFileA(junk.c_str());
+}
+
+// An https server URL shows as "tls  yes"; an http one has no tls row.
+TEST_F(VlagtTest, HttpsServer_ShowsTlsYes)
+{
+    EXPECT_EQ(RunTool("server https://policy.example/agent").exit, 0);
+    const ToolRun https = RunTool("server");
+    EXPECT_NE(https.out.find("tls     yes"), std::string::npos) << https.out;
+    EXPECT_EQ(RunTool("server " + m_server.Url("/agent")).exit, 0);
+    const ToolRun http = RunTool("server --json");
+    EXPECT_EQ(http.out.find("\"tls\""), std::string::npos) << http.out;
 }
 
 } // namespace

@@ -58,6 +58,8 @@ TEST(CWinInetAppUrlTest, SplitsHostPortAndPath)
         {"http://policy.example:0/x", "policy.example", 80, "/x"},
         {"http://policy.example/my%20dir/a%2Bb", "policy.example", 80, "/my dir/a+b"},
         {"https://policy.example/x", "policy.example", 443, "/x"},
+        {"https://policy.example:0/x", "policy.example", 443, "/x"},
+        {"https://127.0.0.1:8443/vl/agent?q=1", "127.0.0.1", 8443, "/vl/agent"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.url);
@@ -135,6 +137,21 @@ TEST(CWinInetAppChannelTest, OpeningLogsEachHandleAndDiscardingReadyChannelClose
     expected.insert(expected.end(), CloseLines().begin(), CloseLines().end());
     EXPECT_EQ(capture.Lines(), expected);
     EXPECT_EQ(server.RequestCount(), 0u) << "no exchange, nothing sent";
+}
+
+// The request of an https URL asks the library for TLS; that of an http URL does not.
+TEST(CWinInetAppChannelTest, HttpsUrlOpensASecureRequest)
+{
+    for (const char* scheme : {"http", "https"}) {
+        SCOPED_TRACE(scheme);
+        CWinInetApp app;
+        ASSERT_NO_FATAL_FAILURE(OpenChannel(app, std::string(scheme) + "://127.0.0.1:8443/vl/agent"));
+        char url[256] = {};
+        DWORD length = sizeof(url);
+        ASSERT_TRUE(InternetQueryOptionA(app.m_hRequest.Get(), INTERNET_OPTION_URL, url, &length));
+        EXPECT_EQ(std::string(url), std::string(scheme) + "://127.0.0.1:8443/vl/agent");
+        app.WinInetAppCloseHandle();
+    }
 }
 
 TEST(CWinInetAppChannelTest, FailedStepsLeaveNoHandleOpen)
@@ -416,11 +433,19 @@ TEST(CWinInetAppBinaryTest, FailedEndOfRequestGivesThree)
     ExpectNoReplyOutcome(result, app, capture.Lines());
 }
 
+// A refused connection is not a TLS failure: over https the lines are the same as over http.
 TEST(CWinInetAppBinaryTest, UnreachablePortFailsTheSend)
 {
-    const std::string url = "http://127.0.0.1:" + std::to_string(ScriptedHttpServer::UnusedPort()) + "/vl";
-    for (bool ping : {false, true}) {
-        SCOPED_TRACE(ping ? "ping" : "signal");
+    const std::string port = std::to_string(ScriptedHttpServer::UnusedPort());
+    const struct
+    {
+        const char* scheme;
+        bool ping;
+    } rows[] = {{"http", false}, {"http", true}, {"https", false}, {"https", true}};
+    for (const auto& row : rows) {
+        const std::string url = std::string(row.scheme) + "://127.0.0.1:" + port + "/vl";
+        const bool ping = row.ping;
+        SCOPED_TRACE(url + (ping ? " ping" : " signal"));
         DebugCapture capture;
         CWinInetApp app;
         ASSERT_NO_FATAL_FAILURE(OpenChannel(app, url));

@@ -40,5 +40,7 @@ void AddSessionCommands(CLI::App& app, CommonOptions& options, CommandList& comm
 void AddTakeOutCommands(CLI::App& app, CommonOptions& options, CommandList& commands);
 // ccf, acl, ping, online, check-user, register, unregister, monitor.
 void AddQueryCommands(CLI::App& app, CommonOptions& options, CommandList& commands);
+// trust, untrust: the machine's trusted root CAs for TLS.
+void AddTrustCommands(CLI::App& app, CommonOptions& options, CommandList& commands);
 
 } // namespace vlagt::tool

@@ -43,6 +43,8 @@ int RunPing(CReport& report, const CommonOptions& common)
 {
     if (common.url.empty()) {
         report.Add("url", "server", ReadSetting(kServerUrlValue));
+        AddTlsRow(report, ReadSetting(kServerUrlValue));
+        StartTls(report);
         Stopwatch watch;
         const int answered = CheckPing();
         report.AddJson("result", answered);
@@ -55,12 +57,14 @@ int RunPing(CReport& report, const CommonOptions& common)
     std::string error;
     UseServer(session, common.url, error);
     report.Add("url", "server", FieldText(session.m_szServerURL));
+    AddTlsRow(report, FieldText(session.m_szServerURL));
     Stopwatch watch;
+    CTlsRefusal tls;
     const unsigned long status = session.Communicate(SIG_REQ_PING);
     report.AddStatus(status);
     report.AddElapsed(watch.Elapsed());
     if (status != kStatusSuccess) {
-        report.Say("no answer to the ping: " + StatusWords(status));
+        report.Say("no answer to the ping: " + FailureWords(status, tls, report));
         return report.Finish(kExitRefused);
     }
     report.Say("the server answered the ping");
@@ -75,6 +79,7 @@ int RunAcl(CReport& report, const std::string& user, const std::string& level)
     std::vector<char> levelText = Writable(level);
     report.Add("user", "user", user);
     report.Add("level", "level", level);
+    StartTls(report);
     Stopwatch watch;
     const int result = GetACLInfo(userText.data(), levelText.data(), &acl);
     report.AddJson("result", result);
@@ -107,6 +112,7 @@ int RunCheckUser(CReport& report, const std::string& user)
     std::vector<char> userText = Writable(user);
     report.Add("user", "user", user);
     report.Add("logged_in", "logged in", loggedIn.empty() ? std::string("nobody") : loggedIn);
+    StartTls(report);
     Stopwatch watch;
     const int result = CheckUserID(userText.data());
     report.AddJson("result", result);

@@ -174,7 +174,9 @@ int RunLogin(CReport& report, const CommonOptions& common, LoginOptions& options
     session.SetUserInfo(user.data(), secret.data());
     SecureZeroMemory(secret.data(), secret.size());
 
+    AddTlsRow(report, FieldText(session.m_szServerURL));
     Stopwatch watch;
+    CTlsRefusal tls;
     const unsigned long status = session.Communicate(web ? SIG_REQ_WEB_LOGIN : SIG_REQ_LOGIN);
     const unsigned long elapsed = watch.Elapsed();
     // The session keeps the password in two places; neither is needed any more.
@@ -185,7 +187,7 @@ int RunLogin(CReport& report, const CommonOptions& common, LoginOptions& options
     report.AddStatus(status);
     report.AddElapsed(elapsed);
     if (status != kStatusSuccess) {
-        report.Say("login of " + options.user + " refused: " + StatusWords(status));
+        report.Say("login of " + options.user + " refused: " + FailureWords(status, tls, report));
         return report.Finish(kExitRefused);
     }
     session.FillCCFInfo();
@@ -243,6 +245,7 @@ int RunServer(CReport& report, const std::string& url)
             return report.Finish(kExitRefused);
         }
         report.Add("url", "server", url);
+        AddTlsRow(report, url);
         report.Say("server set: \"VLDrmAgtSvr\" = " + url);
         return report.Finish(kExitSuccess);
     }
@@ -253,6 +256,7 @@ int RunServer(CReport& report, const std::string& url)
         return report.Finish(kExitRefused);
     }
     report.Add("url", "server", FieldText(session.m_szServerURL));
+    AddTlsRow(report, FieldText(session.m_szServerURL));
     return report.Finish(kExitSuccess);
 }
 

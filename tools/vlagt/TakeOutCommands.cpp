@@ -28,6 +28,7 @@ bool Prepare(CReport& report, const CommonOptions& common, CDRMLogin& session, b
         report.Fail(error);
         return false;
     }
+    AddTlsRow(report, FieldText(session.m_szServerURL));
     user = LoggedInUser(session);
     if (user.empty() && fromCcf) {
         char ccfUser[kUserIDChars + 1] = {};
@@ -85,11 +86,12 @@ int RunRequest(CReport& report, const CommonOptions& common, const RequestOption
         return report.Finish(kExitUsage);
     session.SetTakeOutInfo(&info);
     Stopwatch watch;
+    CTlsRefusal tls;
     const unsigned long status = session.Communicate(edit ? SIG_REQ_TAKEOUT_EDIT : SIG_REQ_TAKEOUT);
     report.AddStatus(status);
     report.AddElapsed(watch.Elapsed());
     if (status != kStatusSuccess) {
-        report.Say(std::string(edit ? "take-out change" : "take-out request") + " refused: " + StatusWords(status));
+        report.Say(std::string(edit ? "take-out change" : "take-out request") + " refused: " + FailureWords(status, tls, report));
         return report.Finish(kExitRefused);
     }
     report.Add("start", "from", ShowDate(options.start));
@@ -131,12 +133,13 @@ int RunStatus(CReport& report, const CommonOptions& common, const std::string& g
     PutUser(message.abReserved, user);
     session.SetTakeOutMsg(&message);
     Stopwatch watch;
+    CTlsRefusal tls;
     const unsigned long status = session.Communicate(remove ? SIG_REQ_TAKEOUT_DEL : SIG_REQ_TAKEOUT_REF);
     report.AddStatus(status);
     report.AddElapsed(watch.Elapsed());
     if (status != kStatusSuccess) {
         report.Say(std::string(remove ? "take-out not deleted: " : "no answer on the take-out: ") +
-                   StatusWords(status));
+                   FailureWords(status, tls, report));
         ReportCcfState(report, session);
         return report.Finish(kExitRefused);
     }

@@ -1,5 +1,7 @@
 #include "ToolSupport.h"
 
+#include "CReport.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -181,6 +183,75 @@ bool WriteSetting(const char* name, const std::string& value, std::string& error
         return false;
     }
     return true;
+}
+
+void AddTlsRow(CReport& report, const std::string& url)
+{
+    if (url.size() > 8 && _strnicmp(url.c_str(), "https://", 8) == 0)
+        report.AddFlag("tls", "tls", true);
+}
+
+namespace {
+CTlsRefusal* g_tlsRefusal = nullptr;
+constexpr char kTlsRefusedPrefix[] = "[TLS] exchange refused: ";
+} // namespace
+
+CTlsRefusal::CTlsRefusal() : m_handler(nullptr)
+{
+    g_tlsRefusal = this;
+    m_handler = AddVectoredExceptionHandler(1, &CTlsRefusal::Handler);
+}
+
+CTlsRefusal::~CTlsRefusal()
+{
+    if (m_handler != nullptr)
+        RemoveVectoredExceptionHandler(m_handler);
+    g_tlsRefusal = nullptr;
+}
+
+long __stdcall CTlsRefusal::Handler(EXCEPTION_POINTERS* info)
+{
+    const EXCEPTION_RECORD* record = info->ExceptionRecord;
+    // DBG_PRINTEXCEPTION_C: OutputDebugStringA's text. The search goes on, so that the line still
+    // reaches a debugger or monitor.
+    if (record->ExceptionCode != 0x40010006 || record->NumberParameters < 2 || g_tlsRefusal == nullptr)
+        return EXCEPTION_CONTINUE_SEARCH;
+    const size_t length = static_cast<size_t>(record->ExceptionInformation[0]);
+    const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
+    const size_t prefix = sizeof(kTlsRefusedPrefix) - 1;
+    if (text != nullptr && length > prefix + 1 && strncmp(text, kTlsRefusedPrefix, prefix) == 0)
+        g_tlsRefusal->m_reason.assign(text + prefix, strnlen(text + prefix, length - 1 - prefix));
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+std::string FailureWords(unsigned long status, const CTlsRefusal& tls, CReport& report)
+{
+    if (tls.Reason().empty())
+        return StatusWords(status);
+    report.Add("tls_refused", "tls refused", tls.Reason());
+    return "the server's TLS certificate or connection was refused (" + tls.Reason() + ")";
+}
+
+void StartTls(CReport& report)
+{
+    const std::string url = ReadSetting(kServerUrlValue);
+    if (url.size() <= 8 || _strnicmp(url.c_str(), "https://", 8) != 0)
+        return;
+    struct Start
+    {
+        static DWORD WINAPI Run(void*)
+        {
+            CDRMLogin session;
+            if (session.GetServerIP() == 1)
+                session.Communicate(SIG_REQ_PING);
+            return 0;
+        }
+    };
+    Stopwatch watch;
+    UniqueKernelHandle thread(CreateThread(nullptr, 0, &Start::Run, nullptr, 0, nullptr));
+    // A thread still running after the wait is left to the process's end.
+    const bool done = thread && WaitForSingleObject(thread.Get(), 20000) == WAIT_OBJECT_0;
+    report.Add("tls_start", "tls start", std::to_string(watch.Elapsed()) + " ms" + (done ? "" : " (not finished)"));
 }
 
 bool UseServer(CDRMLogin& session, const std::string& url, std::string& error)

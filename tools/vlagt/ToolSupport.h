@@ -10,6 +10,8 @@
 
 #include "VLAgtClient.h"
 
+struct _EXCEPTION_POINTERS;
+
 namespace vlagt::tool {
 
 // The module's success status.
@@ -56,6 +58,41 @@ bool UseServer(CDRMLogin& session, const std::string& url, std::string& error);
 // The user the shared record "DRMAgentLoginInfo" names, through a session attached to it; empty
 // when nobody is logged in or the record cannot be opened.
 std::string LoggedInUser(CDRMLogin& session);
+
+class CReport;
+// Adds the row "tls  yes" (JSON "tls": true) when `url` is an https URL; nothing otherwise.
+void AddTlsRow(CReport& report, const std::string& url);
+
+// While it lives, watches this process's debug output for the module's line about a refused TLS
+// connection and keeps its reason ("WinINet error 12045, certificate issuer not trusted"). The lines
+// still reach any debugger or monitor. One at a time, on the thread that makes the exchange.
+class CTlsRefusal
+{
+public:
+    CTlsRefusal();
+    ~CTlsRefusal();
+    CTlsRefusal(const CTlsRefusal&) = delete;
+    CTlsRefusal& operator=(const CTlsRefusal&) = delete;
+    // Empty when no TLS refusal was logged.
+    const std::string& Reason() const { return m_reason; }
+
+private:
+    static long __stdcall Handler(::_EXCEPTION_POINTERS* info);
+    void* m_handler;
+    std::string m_reason;
+};
+
+// The words for a failed exchange's status; when the module refused the TLS connection, its reason
+// instead, also added as the row "tls refused".
+std::string FailureWords(unsigned long status, const CTlsRefusal& tls, CReport& report);
+
+// Before one of the module's 3000 ms questions (acl, ping, check-user) with an https server URL in
+// the registry: one ping exchange of a session of its own, on a thread, waited for at most 20 s,
+// so that the question meets a process whose TLS is started (the TLS provider loaded, the chain
+// built), as in a running agent; each vlagt command is a new process, and under emulation that
+// start alone can take longer than 3000 ms. Adds the row "tls start" with the time it took.
+// Nothing is done for an http URL.
+void StartTls(CReport& report);
 
 // A writable, terminated copy of a text, for the module's char* parameters.
 std::vector<char> Writable(const std::string& text);

@@ -94,6 +94,7 @@ int main(int argc, char** argv)
     AddSessionCommands(app, common, commands);
     AddTakeOutCommands(app, common, commands);
     AddQueryCommands(app, common, commands);
+    AddTrustCommands(app, common, commands);
 
     try {
         app.parse(argc, argv);

@@ -1,0 +1,117 @@
+// vlpolicyd over TLS with the files `tls init` writes: a client that trusts the test CA gets its
+// replies under both default names, one that does not trust it or speaks plain HTTP gets nothing;
+// the files never overwrite, name each address both ways, and a certificate with the wrong key is
+// not served.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <httplib.h>
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "CPolicyServer.h"
+#include "CPolicyStore.h"
+#include "TestClient.h"
+#include "TlsFiles.h"
+
+namespace vlpolicy::test {
+namespace {
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class TlsServerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char folder[] = "/tmp/vlpolicyd-tls-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        m_folder = folder;
+        m_files = TlsInit(m_folder + "/tls", {"127.0.0.1", "localhost"});
+    }
+    void TearDown() override { std::filesystem::remove_all(m_folder); }
+
+    std::string m_folder;
+    TlsInitFiles m_files;
+};
+
+TEST_F(TlsServerTest, ServesHttpsToClientsThatTrustTheCaOnly)
+{
+    CPolicyStore store(m_folder + "/policy.db");
+    CPolicyServer server(store, "/agent", nullptr, m_files.certificate, m_files.key);
+    ASSERT_TRUE(server.IsValid());
+    const int port = server.Bind("127.0.0.1", 0);
+    ASSERT_GT(port, 0);
+    std::thread serving([&server] { server.Serve(); });
+
+    for (const char* host : {"127.0.0.1", "localhost"}) {
+        SCOPED_TRACE(host);
+        httplib::SSLClient client(host, port);
+        client.set_ca_cert_path(m_files.caCertificate.c_str());
+        client.enable_server_certificate_verification(true);
+        const auto reply = client.Post("/agent", std::string("_%REQ_PNG%_"), "application/octet-stream");
+        ASSERT_TRUE(reply) << httplib::to_string(reply.error());
+        EXPECT_EQ(reply->status, 200);
+        EXPECT_EQ(reply->body, "_%RES_PNG%_");
+    }
+    {
+        httplib::SSLClient stranger("127.0.0.1", port);
+        stranger.enable_server_certificate_verification(true); // the system's roots only
+        stranger.set_ca_cert_path("/dev/null");
+        EXPECT_FALSE(stranger.Get("/agent"));
+    }
+    TestClient plain(port);
+    EXPECT_EQ(plain.Get("/agent").status, 0) << "plain HTTP gets no reply from the TLS server";
+
+    server.Stop();
+    serving.join();
+}
+
+TEST_F(TlsServerTest, InitNeverOverwritesAndNamesAddressesBothWays)
+{
+    const std::string certificate = ReadFile(m_files.certificate);
+    EXPECT_THROW(TlsInit(m_folder + "/tls", {"other.invalid"}), std::runtime_error);
+    EXPECT_EQ(ReadFile(m_files.certificate), certificate);
+    struct stat info;
+    ASSERT_EQ(stat(m_files.key.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "keys are readable by their owner only";
+
+    // The server certificate chains to the CA and names 127.0.0.1 as DNS name and as address.
+    BIO* bio = BIO_new_mem_buf(certificate.data(), static_cast<int>(certificate.size()));
+    X509* leaf = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+    BIO_free(bio);
+    ASSERT_NE(leaf, nullptr);
+    EXPECT_EQ(X509_check_host(leaf, "127.0.0.1", 0, X509_CHECK_FLAG_NEVER_CHECK_SUBJECT, nullptr), 1)
+        << "Wine matches an address against DNS names only";
+    EXPECT_EQ(X509_check_ip_asc(leaf, "127.0.0.1", 0), 1);
+    EXPECT_EQ(X509_check_host(leaf, "localhost", 0, X509_CHECK_FLAG_NEVER_CHECK_SUBJECT, nullptr), 1);
+    EXPECT_NE(X509_check_host(leaf, "other.invalid", 0, 0, nullptr), 1);
+    X509_STORE* roots = X509_STORE_new();
+    X509_STORE_load_file(roots, m_files.caCertificate.c_str());
+    X509_STORE_CTX* context = X509_STORE_CTX_new();
+    X509_STORE_CTX_init(context, roots, leaf, nullptr);
+    EXPECT_EQ(X509_verify_cert(context), 1) << X509_verify_cert_error_string(X509_STORE_CTX_get_error(context));
+    X509_STORE_CTX_free(context);
+    X509_STORE_free(roots);
+    X509_free(leaf);
+
+    // The CA's key does not belong to the server certificate: not served.
+    CPolicyStore store(m_folder + "/policy.db");
+    CPolicyServer mismatched(store, "/agent", nullptr, m_files.certificate, m_files.caKey);
+    EXPECT_FALSE(mismatched.IsValid());
+}
+
+} // namespace
+} // namespace vlpolicy::test
