@@ -55,13 +55,17 @@ protected:
         MoveFileExA(m_savedBrowser.c_str(), kBrowser, MOVEFILE_REPLACE_EXISTING);
         DeleteFileA(m_record.c_str());
     }
+    // The record once it can be read with something in it (on a loaded host a read just as the
+    // record is moved into place was once seen empty), or "" after timeoutMs.
     std::string BrowserCommandLine(DWORD timeoutMs) const
     {
-        for (DWORD waited = 0; waited < timeoutMs && GetFileAttributesA(m_record.c_str()) == INVALID_FILE_ATTRIBUTES;
-             waited += 20)
+        for (DWORD waited = 0;; waited += 20) {
+            std::ifstream in(m_record, std::ios::binary);
+            std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            if (!text.empty() || waited >= timeoutMs)
+                return text;
             Sleep(20);
-        std::ifstream in(m_record, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
     }
     void SetShellCommand(const std::string& command) { m_classes.SetString("", command, "Shell\\Open\\Command"); }
 
