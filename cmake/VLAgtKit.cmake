@@ -19,7 +19,7 @@ endif()
 function(vlagt_add_msvc_import_library target def)
   set(lib ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/${target}.lib)
   add_custom_command(OUTPUT ${lib}
-    COMMAND ${VLAGT_LLVM_DLLTOOL} -m i386 -d ${def} -l ${lib}
+    COMMAND ${VLAGT_LLVM_DLLTOOL} -m ${VLAGT_DLLTOOL_MACHINE} -d ${def} -l ${lib}
     DEPENDS ${def}
     COMMENT "Microsoft-style import library ${target}.lib"
     VERBATIM)
