@@ -63,9 +63,9 @@ grep -q ' 127.0.0.1 reference demo02 40000$' "$work/serve.err" || fail "no log l
 
 # The quick questions read the server URL from the registry: the level list, the ACL and the ping.
 key_path='HKLM\Software\Velmora\Tessaline'
-"$wine_run" reg add "$key_path" /v VLDrmAgtSvr /d "$url" /f >/dev/null 2>>"$work/wine.err" </dev/null
+"$wine_run" reg add "$key_path" /v VLDrmAgtSvr /d "$url" /f /reg:32 >/dev/null 2>>"$work/wine.err" </dev/null
 "$wine_run" "$bindir/vlapicaller.exe" "$work/quick.txt" acl:demo01:confidential ping >/dev/null 2>>"$work/wine.err" </dev/null
-"$wine_run" reg delete "$key_path" /v VLDrmAgtSvr /f >/dev/null 2>>"$work/wine.err" </dev/null
+"$wine_run" reg delete "$key_path" /v VLDrmAgtSvr /f /reg:32 >/dev/null 2>>"$work/wine.err" </dev/null
 acl_hex="$(printf 'demo01:3:RWP' | od -An -tx1 | tr -d ' \n')$(printf '%060d' 0)"
 expect_line "$work/quick.txt" "acl 1 $acl_hex"
 expect_line "$work/quick.txt" "ping 1"
