@@ -105,7 +105,8 @@ function(vlagt_install_kit)
     ${PROJECT_BINARY_DIR}/package/VLAgtClientConfig.cmake
     INSTALL_DESTINATION lib/cmake/VLAgtClient)
   write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/VLAgtClientConfigVersion.cmake
-    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion
+    ARCH_INDEPENDENT) # the architecture is checked by VLAgtClientConfig.cmake, with its own message
   install(FILES
     ${PROJECT_BINARY_DIR}/package/VLAgtClientConfig.cmake
     ${PROJECT_BINARY_DIR}/package/VLAgtClientConfigVersion.cmake
