@@ -65,15 +65,17 @@ Figure Measure(Work work)
     return {wall, {after.process - before.process, after.thread - before.thread}};
 }
 
-// The server URL of the registry, put back when the run ends.
+// The server URL of the registry (its 32-bit view, which the module reads), put back when the run ends.
 class SavedServerUrl
 {
 public:
     SavedServerUrl()
     {
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE | KEY_WOW64_32KEY, nullptr,
+                        &m_key, nullptr);
         char text[1024] = {};
         DWORD size = sizeof(text) - 1;
-        m_had = RegGetValueA(HKEY_LOCAL_MACHINE, kKey, kValue, RRF_RT_REG_SZ, nullptr, text, &size) == ERROR_SUCCESS;
+        m_had = RegGetValueA(m_key, nullptr, kValue, RRF_RT_REG_SZ, nullptr, text, &size) == ERROR_SUCCESS;
         m_text = text;
     }
     ~SavedServerUrl()
@@ -81,15 +83,17 @@ public:
         if (m_had)
             Set(m_text);
         else
-            RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kKey, kValue);
+            RegDeleteValueA(m_key, kValue);
+        RegCloseKey(m_key);
     }
-    static bool Set(const std::string& url)
+    bool Set(const std::string& url)
     {
-        return RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, kValue, REG_SZ, url.c_str(),
-                               static_cast<DWORD>(url.size() + 1)) == ERROR_SUCCESS;
+        return RegSetValueExA(m_key, kValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(url.c_str()),
+                              static_cast<DWORD>(url.size() + 1)) == ERROR_SUCCESS;
     }
 
 private:
+    HKEY m_key = nullptr;
     bool m_had = false;
     std::string m_text;
 };
@@ -132,7 +136,7 @@ int main()
         return 1;
     }
     SavedServerUrl saved;
-    if (!SavedServerUrl::Set("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/vl/agent")) {
+    if (!saved.Set("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/vl/agent")) {
         fprintf(stderr, "cannot set the server URL\n");
         return 1;
     }

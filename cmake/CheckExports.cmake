@@ -6,7 +6,22 @@ cmake_minimum_required(VERSION 3.25)
 #   - the DLL exports every .def name;
 #   - the Microsoft-style import library lists exactly the .def names (PRIVATE ones left out), the
 #     MinGW import library lists them too, and the GCC-decorated members.
-# Usage: cmake -DCLANG= -DNM= -DOBJDUMP= -DHEADER= -DDEF= -DDLL= -DMINGW_LIB= -DMSVC_LIB= -P CheckExports.cmake
+# Usage: cmake -DCLANG= -DNM= -DOBJDUMP= -DHEADER= -DDEF= -DDLL= -DMINGW_LIB= -DMSVC_LIB= [-DMSVC_TARGET=]
+#              -P CheckExports.cmake
+# MSVC_TARGET is clang's Microsoft-ABI target of the build: i686-pc-windows-msvc (the default) or
+# x86_64-pc-windows-msvc, whose names differ (QAE/QEAA, PAD/PEAD, ...) and carry no symbol prefix.
+
+if(NOT MSVC_TARGET)
+  set(MSVC_TARGET i686-pc-windows-msvc)
+endif()
+string(REPLACE "-pc-windows-msvc" "-w64-mingw32" GCC_TARGET "${MSVC_TARGET}")
+if(MSVC_TARGET MATCHES "^x86_64")
+  set(this_qualifiers EAA) # x64 members: __ptr64 this, __cdecl
+  set(symbol_prefix "")
+else()
+  set(this_qualifiers AE)  # x86 members: __thiscall
+  set(symbol_prefix "_")
+endif()
 
 set(failures "")
 macro(fail text)
@@ -63,9 +78,9 @@ function(header_members target out_var)
         # clang names the declaration by a variant; callers call the complete destructor.
         string(JSON virtual ERROR_VARIABLE no_virtual GET "${json}" inner ${i} virtual)
         if(virtual)
-          set(name "??1CDRMLogin@@UAE@XZ")
+          set(name "??1CDRMLogin@@U${this_qualifiers}@XZ")
         else()
-          set(name "??1CDRMLogin@@QAE@XZ")
+          set(name "??1CDRMLogin@@Q${this_qualifiers}@XZ")
         endif()
       endif()
       string(REGEX REPLACE "^_(_Z)" "\\1" name "${name}") # MinGW's symbol prefix
@@ -74,12 +89,12 @@ function(header_members target out_var)
   endforeach()
   set(${out_var} ${names} PARENT_SCOPE)
 endfunction()
-header_members(i686-pc-windows-msvc header_msvc)
-header_members(i686-w64-mingw32 header_gcc)
+header_members(${MSVC_TARGET} header_msvc)
+header_members(${GCC_TARGET} header_gcc)
 
 # The header's plain functions (every free function it declares is an export).
 execute_process(
-  COMMAND ${CLANG} --target=i686-pc-windows-msvc -x c++ -std=c++17 -ffreestanding -fsyntax-only -Wno-pragma-once-outside-header
+  COMMAND ${CLANG} --target=${MSVC_TARGET} -x c++ -std=c++17 -ffreestanding -fsyntax-only -Wno-pragma-once-outside-header
     -Xclang -ast-dump ${HEADER}
   OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 string(REGEX MATCHALL "-FunctionDecl [^\n]* ([A-Za-z_][A-Za-z_0-9]*) '" decls "${dump}")
@@ -110,7 +125,7 @@ function(imported_names lib mingw out_var)
   set(names "")
   foreach(imp IN LISTS imps)
     string(REGEX REPLACE "^__imp_" "" name "${imp}")
-    if(mingw OR NOT name MATCHES "^[?]")
+    if(symbol_prefix AND (mingw OR NOT name MATCHES "^[?]"))
       string(SUBSTRING "${name}" 1 -1 name) # the i386 symbol prefix
     endif()
     list(APPEND names ${name})

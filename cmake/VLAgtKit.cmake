@@ -19,7 +19,7 @@ endif()
 function(vlagt_add_msvc_import_library target def)
   set(lib ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/${target}.lib)
   add_custom_command(OUTPUT ${lib}
-    COMMAND ${VLAGT_LLVM_DLLTOOL} -m i386 -d ${def} -l ${lib}
+    COMMAND ${VLAGT_LLVM_DLLTOOL} -m ${VLAGT_DLLTOOL_MACHINE} -d ${def} -l ${lib}
     DEPENDS ${def}
     COMMENT "Microsoft-style import library ${target}.lib"
     VERBATIM)
@@ -105,7 +105,8 @@ function(vlagt_install_kit)
     ${PROJECT_BINARY_DIR}/package/VLAgtClientConfig.cmake
     INSTALL_DESTINATION lib/cmake/VLAgtClient)
   write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/VLAgtClientConfigVersion.cmake
-    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion
+    ARCH_INDEPENDENT) # the architecture is checked by VLAgtClientConfig.cmake, with its own message
   install(FILES
     ${PROJECT_BINARY_DIR}/package/VLAgtClientConfig.cmake
     ${PROJECT_BINARY_DIR}/package/VLAgtClientConfigVersion.cmake

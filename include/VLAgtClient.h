@@ -407,9 +407,11 @@ VLAGTCLIENT_API int __cdecl GetACLInfo(char* userID, char* levelName, ACL_INFO* 
 // 1 when the policy server answered a ping within 3000 ms, else 0 after 3000 ms.
 VLAGTCLIENT_API int __cdecl CheckPing(void);
 // May this user go on? 1 when the agent has a logged-in user, or when the server does not answer
-// and the offline check of Ossilet.dll (in the installation folder) accepts userID, which is passed
+// and the offline check of Ossilet.dll accepts userID, which is passed
 // to it unread; -1 otherwise. When the server answers, the web login page ("LoginPage") is opened in
-// the browser and the result is -1. Never 0.
+// the browser and the result is -1. Never 0. Ossilet.dll is loaded by its full path only, from the
+// installation folder (the folder of the program that the "Velmora TessaLINE" shell open command
+// names): <folder>\Ossilet.dll for the 32-bit module, <folder>\x64\Ossilet.dll for the 64-bit one.
 VLAGTCLIENT_API int __cdecl CheckUserID(char* userID);
 }
 

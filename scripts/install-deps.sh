@@ -4,6 +4,9 @@
 set -eu
 
 packages="g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 cmake ninja-build"
+# The x64 build (the x64 preset): the x86-64 MinGW-w64 posix-thread compilers, and 64-bit Wine, which
+# runs its tests (and the native wineserver) in a win64 prefix.
+packages="$packages g++-mingw-w64-x86-64-posix wine64"
 # Header-only libraries of vlagt.exe (command line, JSON output).
 packages="$packages libcli11-dev nlohmann-json3-dev"
 # The Microsoft-style import libraries (llvm-dlltool) and the Microsoft-ABI test caller (clang, lld-link);

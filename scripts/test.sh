@@ -17,6 +17,15 @@ cmake --build --preset default
 build/wine-prefix.sh start
 trap 'build/wine-prefix.sh stop' EXIT
 ctest --preset default
+build/wine-prefix.sh stop
+
+# The x64 build (build-x64/): its suite under 64-bit Wine in a win64 prefix of its own, and the
+# cross-architecture test, which runs build/'s 32-bit tool beside the x64 one.
+cmake --preset x64 -DVLPOLICYD_EXECUTABLE="$PWD/build-server/vlpolicyd" -DVLAGT_X86_BUILD_DIR="$PWD/build"
+cmake --build --preset x64
+build-x64/wine-prefix.sh start
+trap 'build-x64/wine-prefix.sh stop' EXIT
+ctest --preset x64
 
 # The parsers' fuzz targets, natively with sanitizers, a few seconds each.
 scripts/fuzz.sh 3

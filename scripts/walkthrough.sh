@@ -37,11 +37,14 @@ CURRENT="setting up"
 
 # The prefix lives in the build folder (created once, about 10 s), apart from the test suite's.
 export WINEPREFIX="$BUILD/walkthrough-wineprefix"
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The build's architecture names the prefix's (win32, or win64 for build-x64/), unless WINEARCH is set.
+[ -n "${WINEARCH:-}" ] || WINEARCH=$(sed -n 's/^export WINEARCH=//p' "$BUILD/wine-run.sh" 2>/dev/null)
+export WINEARCH="${WINEARCH:-win32}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Every Wine call is bounded: one that hangs is stopped, names itself ("hung: ...") and fails its step.
 BOUNDED="$ROOT/scripts/bounded.sh"
 WINE_LIMIT=${VLAGT_WINE_TIMEOUT:-120}
-bwine() { "$BOUNDED" "$WINE_LIMIT" wine "$@"; }
+. "$ROOT/scripts/wine-env.sh"
+bwine() { "$BOUNDED" "$WINE_LIMIT" "$VLAGT_WINE" "$@"; }
 # The CCF of this run, in its temporary folder (a Windows path: drive Z: is the root).
 export CORVANE_CCF_PATH="Z:$(printf '%s' "$WORK/ccf/Client.ccf" | tr / '\\')"
 
@@ -114,7 +117,7 @@ echo "VLAgtClient walk-through: vlagt against vlpolicyd, store and CCF in $WORK"
 SHOW="wineserver -p; wine cmd /c exit"
 step "start the private Wine prefix (the first run creates it)" 0 "" \
     "$ROOT/scripts/wine-prefix.sh" start
-bwine reg delete 'HKLM\Software\Velmora' /f >/dev/null 2>&1 </dev/null
+bwine reg delete 'HKLM\Software\Velmora' /f /reg:32 >/dev/null 2>&1 </dev/null
 bwine reg delete 'HKCR\Velmora TessaLINE' /f >/dev/null 2>&1 </dev/null
 
 step "make a test CA and a server certificate for 127.0.0.1 and localhost" 0 "ca.pem" \
@@ -173,7 +176,7 @@ OTHER_PID=""
 printf '%s\n' "$OUT" | grep -q "demo-pass-01" && fail "the password shows in the output"
 
 # The monitor watches every process's debug output while demo01 logs in.
-"$BOUNDED" 300 wine "$VLAGT_EXE" monitor --filter CDRMLogin >"$WORK/monitor.txt" 2>"$WORK/monitor.err" </dev/null &
+"$BOUNDED" 300 "$VLAGT_WINE" "$VLAGT_EXE" monitor --filter CDRMLogin >"$WORK/monitor.txt" 2>"$WORK/monitor.err" </dev/null &
 MONITOR_PID=$!
 for _ in $(seq 1 100); do
     grep -q "Ctrl-C" "$WORK/monitor.err" 2>/dev/null && break
@@ -182,7 +185,7 @@ done
 
 SHOW="printf 'demo-pass-01\\n' | vlagt login demo01"
 step "log demo01 in (binary login; the password comes on standard input)" 0 "demo01 logged in" \
-    sh -c "printf 'demo-pass-01\n' | '$BOUNDED' $WINE_LIMIT wine '$VLAGT_EXE' login demo01"
+    sh -c "printf 'demo-pass-01\n' | '$BOUNDED' $WINE_LIMIT '$VLAGT_WINE' '$VLAGT_EXE' login demo01"
 printf '%s\n' "$OUT" | grep -q "demo-pass-01" && fail "the password shows in the output"
 
 SHOW="vlagt monitor --filter CDRMLogin   (started before the login)"

@@ -1,12 +1,13 @@
 #!/bin/sh
 # wine-prefix.sh start|stop: starts or stops the persistent wineserver (and the services) of the Wine
-# prefix named by WINEPREFIX. Output of the server and of the services it launches is detached, so that
+# prefix named by WINEPREFIX (a win32 prefix unless WINEARCH=win64). Output of the server and of the services it launches is detached, so that
 # no caller waits on a pipe. Every Wine call is bounded (bounded.sh): a start that hangs (a first
 # start under qemu-user emulation was once seen to) is stopped, the prefix's processes are killed and
 # the start is tried once more; a second hang fails with the line that names it.
 set -u
 : "${WINEPREFIX:?WINEPREFIX names the prefix}"
-export WINEPREFIX WINEARCH="${WINEARCH:-win32}" WINEDEBUG="${WINEDEBUG:--all}"
+export WINEPREFIX WINEDEBUG="${WINEDEBUG:--all}"
+. "$(dirname "$0")/wine-env.sh"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 bounded="$(dirname "$0")/bounded.sh"
 # Creating a prefix takes about 7 s natively, several times that under emulation.
@@ -24,7 +25,7 @@ case "${1:-}" in
     for attempt in 1 2; do
         (wineserver -p >/dev/null 2>&1 </dev/null &)
         # Wine's own messages go to a file: the services inherit the descriptors and outlive the call.
-        if "$bounded" "$start_limit" wine cmd /c exit >/dev/null 2>"$errors" </dev/null; then
+        if "$bounded" "$start_limit" "$VLAGT_WINE" cmd /c exit >/dev/null 2>"$errors" </dev/null; then
             exit 0
         fi
         grep '^hung:' "$errors" >&2

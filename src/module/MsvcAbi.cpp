@@ -2,7 +2,7 @@
 // constructors and the deleting destructor of the virtual table.
 #include "module/MsvcAbi.h"
 
-#include <stdint.h>
+#include <stddef.h>
 #include <string.h>
 
 #include <new>
@@ -49,9 +49,10 @@ CDRMLogin* __thiscall VLAgtMsvcCopyConstruct(CDRMLogin* self, const CDRMLogin* o
 void* __thiscall VLAgtMsvcDeletingDestructor(CDRMLogin* self, unsigned int flags)
 {
     if (flags & kArray) {
-        // new[] put the element count in front of the first element; destroy in reverse order.
-        uint32_t* const block = reinterpret_cast<uint32_t*>(self) - 1;
-        for (uint32_t i = *block; i > 0; --i)
+        // new[] put the element count (a size_t: 4 bytes on x86, 8 on x64) in front of the first
+        // element; destroy in reverse order.
+        size_t* const block = reinterpret_cast<size_t*>(self) - 1;
+        for (size_t i = *block; i > 0; --i)
             self[i - 1].CDRMLogin::~CDRMLogin();
         if (flags & kFreeMemory)
             HeapFree(GetProcessHeap(), 0, block);

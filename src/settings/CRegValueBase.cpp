@@ -19,6 +19,10 @@ CRegValueBase::~CRegValueBase()
     Close();
 }
 
+// Every key is opened in the 32-bit view of the registry, so that the 32- and the 64-bit module (and
+// tool) of one machine read and write the same values: on 64-bit Windows a 64-bit process would
+// otherwise see HKLM\Software apart from what 32-bit processes see (their Wow6432Node). Keys that
+// both views share, such as the user's Internet settings, and 32-bit Windows ignore the flag.
 bool CRegValueBase::Open(bool bCreate)
 {
     Close();
@@ -26,11 +30,11 @@ bool CRegValueBase::Open(bool bCreate)
         DWORD disposition = 0;
         char emptyClass[] = "";
         if (RegCreateKeyExA(m_hRootKey, m_strKeyPath.c_str(), 0, emptyClass, REG_OPTION_NON_VOLATILE,
-                            KEY_WRITE, nullptr, &m_hKey, &disposition) == ERROR_SUCCESS)
+                            KEY_WRITE | KEY_WOW64_32KEY, nullptr, &m_hKey, &disposition) == ERROR_SUCCESS)
             return true;
         m_hKey = nullptr;
     }
-    if (RegOpenKeyExA(m_hRootKey, m_strKeyPath.c_str(), 0, KEY_READ, &m_hKey) == ERROR_SUCCESS)
+    if (RegOpenKeyExA(m_hRootKey, m_strKeyPath.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &m_hKey) == ERROR_SUCCESS)
         return true;
     m_hKey = nullptr;
     return false;

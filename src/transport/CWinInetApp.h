@@ -121,5 +121,10 @@ private:
     char m_szUrlExtraInfo[128];
 };
 
+#if defined(_WIN64)
+static_assert(sizeof(URL_COMPONENTSA) == 104, "the URL component record is 104 bytes");
+static_assert(sizeof(INTERNET_BUFFERSA) == 56, "the send-buffers record is 56 bytes");
+#else
 static_assert(sizeof(URL_COMPONENTSA) == 60, "the URL component record is 60 bytes");
 static_assert(sizeof(INTERNET_BUFFERSA) == 40, "the send-buffers record is 40 bytes");
+#endif

@@ -143,9 +143,17 @@ TEST_F(UserCheckTest, InstallFolder_OnlyAnAbsoluteFolderCounts)
 // (with C:\ as its current folder), so a library one row loaded cannot answer for the next.
 TEST_F(UserCheckTest, NoServer_TheOfflineCheckDecides)
 {
-    const std::string installed = TempFolder(), empty = TempFolder(), wrong = TempFolder();
-    ASSERT_TRUE(Copy("Ossilet.dll", installed + "Ossilet.dll") && Copy("Corvane.dll", installed + "Corvane.dll"));
-    ASSERT_TRUE(Copy("Corvane.dll", wrong + "Ossilet.dll")); // a library without CheckOfflineUserID
+    // The library and its Corvane.dll where this architecture's module looks: x64\ for the 64-bit one.
+    const std::string installed = TempFolder(), empty = TempFolder(), wrong = TempFolder(), top = TempFolder();
+    const std::string sub = std::string(vlagt::kOfflineLibrary).substr(0, strlen(vlagt::kOfflineLibrary) - 11);
+    for (const std::string& folder : {installed, wrong})
+        CreateDirectoryA((folder + sub).c_str(), nullptr);
+    ASSERT_TRUE(Copy("Ossilet.dll", installed + vlagt::kOfflineLibrary) &&
+                Copy("Corvane.dll", installed + sub + "Corvane.dll"));
+    ASSERT_TRUE(Copy("Corvane.dll", wrong + vlagt::kOfflineLibrary)); // a library without CheckOfflineUserID
+    // This architecture's library in the folder itself: the 32-bit module's place, where the 64-bit
+    // one never looks.
+    ASSERT_TRUE(Copy("Ossilet.dll", top + "Ossilet.dll") && Copy("Corvane.dll", top + "Corvane.dll"));
     // A library at the root of the current drive, which would accept: it must never load.
     ASSERT_TRUE(Copy("Ossilet.dll", "C:\\Ossilet.dll"));
     struct Row
@@ -162,6 +170,8 @@ TEST_F(UserCheckTest, NoServer_TheOfflineCheckDecides)
         {"library without the function", "\"" + wrong + "agent.exe\"", true, "checkuser -1"},
         {"no library in the folder", "\"" + empty + "agent.exe\"", true, "checkuser -1"},
         {"no installation folder loads nothing", "", true, "checkuser -1"},
+        {"the library in the folder itself is the 32-bit module's", "\"" + top + "agent.exe\"", true,
+         sub.empty() ? "checkuser 1" : "checkuser -1"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -23,6 +23,14 @@ namespace {
 
 const char kTypeLibKey[] = "TypeLib\\{3F6B2C1D-7A4E-4C9B-9D21-5E8A0B7C6F14}";
 const GUID kLibId = {0x3F6B2C1D, 0x7A4E, 0x4C9B, {0x9D, 0x21, 0x5E, 0x8A, 0x0B, 0x7C, 0x6F, 0x14}};
+// The type library of the x64 build describes and registers a 64-bit module.
+#if defined(_WIN64)
+const char kPlatformKey[] = "1.0\\409\\win64";
+const SYSKIND kSysKind = SYS_WIN64;
+#else
+const char kPlatformKey[] = "1.0\\409\\win32";
+const SYSKIND kSysKind = SYS_WIN32;
+#endif
 const WORD kKorean = MAKELANGID(LANG_KOREAN, SUBLANG_KOREAN);
 
 using EntryFn = HRESULT(WINAPI*)();
@@ -132,7 +140,7 @@ TEST_F(ModuleTest, RegisterAndUnregister_AddAndRemoveTheTypeLibrary)
     EXPECT_EQ(Call("DllUnregisterServer"), S_OK) << "nothing registered yet";
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
     EXPECT_EQ(Registered("1.0"), "VLAgtClient 1.0 Type Library");
-    EXPECT_EQ(Registered("1.0\\409\\win32"), ModulePath());
+    EXPECT_EQ(Registered(kPlatformKey), ModulePath());
     EXPECT_EQ(Registered("1.0\\HELPDIR"), ProgramFolder());
     EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
     EXPECT_FALSE(m_typeLibs.KeyExists("1.0"));
@@ -160,7 +168,7 @@ TEST_F(ModuleTest, EmbeddedTypeLibrary_IsTheBuiltOne_AndDescribesNothing)
     EXPECT_TRUE(IsEqualGUID(attributes->guid, kLibId));
     EXPECT_EQ(attributes->wMajorVerNum * 100 + attributes->wMinorVerNum, 100);
     EXPECT_EQ(attributes->lcid, 0x0409u);
-    EXPECT_EQ(attributes->syskind, SYS_WIN32);
+    EXPECT_EQ(attributes->syskind, kSysKind);
     library->ReleaseTLibAttr(attributes);
     EXPECT_EQ(library->GetTypeInfoCount(), 0u);
     library->Release();
@@ -190,7 +198,7 @@ TEST_F(ModuleTest, CopyWithoutTypeLibrary_FallsBackToTheTlbBesideIt)
 
         ASSERT_TRUE(CopyFileA((ProgramFolder() + "VLAgtClient.tlb").c_str(), tlb.c_str(), FALSE));
         EXPECT_EQ(Entry<EntryFn>(stripped.Get(), "DllRegisterServer")(), S_OK);
-        EXPECT_EQ(Registered("1.0\\409\\win32"), tlb);
+        EXPECT_EQ(Registered(kPlatformKey), tlb);
         EXPECT_EQ(Entry<EntryFn>(stripped.Get(), "DllUnregisterServer")(), S_OK);
         EXPECT_FALSE(m_typeLibs.KeyExists("1.0"));
     }
@@ -201,7 +209,7 @@ TEST_F(ModuleTest, CopyWithoutTypeLibrary_FallsBackToTheTlbBesideIt)
 TEST_F(ModuleTest, Regsvr32_RegistersAndUnregistersSilently)
 {
     EXPECT_EQ(RunSystemProgram("regsvr32.exe /s \"" + ModulePath() + "\""), 0);
-    EXPECT_EQ(Registered("1.0\\409\\win32"), ModulePath());
+    EXPECT_EQ(Registered(kPlatformKey), ModulePath());
     EXPECT_EQ(RunSystemProgram("regsvr32.exe /u /s \"" + ModulePath() + "\""), 0);
     EXPECT_FALSE(m_typeLibs.KeyExists("1.0"));
 }

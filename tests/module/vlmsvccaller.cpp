@@ -1,6 +1,6 @@
 // vlmsvccaller.exe - a caller of VLAgtClient.dll compiled for Microsoft's C++ ABI (clang's
-// i686-pc-windows-msvc target), linked by lld-link against VLAgtClient.lib, without any C runtime:
-// its own entry point, operator new over the process heap, the few Win32 functions declared here.
+// i686-pc-windows-msvc or x86_64-pc-windows-msvc target), linked by lld-link against VLAgtClient.lib,
+// without any C runtime: its own entry point, operator new over the process heap, the few Win32 functions declared here.
 //
 // It includes VLAgtClient.h unchanged and drives CDRMLogin through every public member against the
 // server the registry names ("VLDrmAgtSvr"), in the order MsvcCallerTest scripts the replies. It
@@ -21,9 +21,26 @@ struct HEAP_ENTRY_T // PROCESS_HEAP_ENTRY
     unsigned char cbOverhead;
     unsigned char iRegionIndex;
     unsigned short wFlags;
-    DWORD_T unionPart[4];
+    union {
+        struct
+        {
+            void* hMem;
+            DWORD_T dwReserved[3];
+        } Block;
+        struct
+        {
+            DWORD_T dwCommittedSize;
+            DWORD_T dwUnCommittedSize;
+            void* lpFirstBlock;
+            void* lpLastBlock;
+        } Region;
+    };
 };
+#if defined(_WIN64)
+static_assert(sizeof(HEAP_ENTRY_T) == 40, "PROCESS_HEAP_ENTRY is 40 bytes");
+#else
 static_assert(sizeof(HEAP_ENTRY_T) == 28, "PROCESS_HEAP_ENTRY is 28 bytes");
+#endif
 
 extern "C" {
 __declspec(dllimport) void* __stdcall GetProcessHeap(void);
@@ -168,7 +185,7 @@ unsigned long SessionBlocks()
     HeapLock(heap);
     while (HeapWalk(heap, &entry))
         if ((entry.wFlags & kHeapEntryBusy) &&
-            (entry.cbData == sizeof(CDRMLogin) || entry.cbData == 4 + 3 * sizeof(CDRMLogin)))
+            (entry.cbData == sizeof(CDRMLogin) || entry.cbData == sizeof(size_t) + 3 * sizeof(CDRMLogin)))
             ++count;
     HeapUnlock(heap);
     return count;

@@ -68,6 +68,14 @@ DWORD WINAPI FakeSendEcho(HANDLE, IPAddr destination, LPVOID data, WORD size, PI
     return g_fake.replies;
 }
 
+// The reply record in front of the echoed bytes: its Data and OptionsData members are pointers.
+#if defined(_WIN64)
+constexpr DWORD kReplyRecord = 40;
+#else
+constexpr DWORD kReplyRecord = 28;
+#endif
+static_assert(sizeof(ICMP_ECHO_REPLY) == kReplyRecord, "the echo reply record's size on this architecture");
+
 class CEchoCheckTest : public ::testing::Test
 {
 protected:
@@ -102,19 +110,19 @@ TEST_F(CEchoCheckTest, GoodEcho_SendsOneRequestOfTheGivenShape)
     EXPECT_EQ(g_fake.options.Ttl, 3);
     EXPECT_EQ(g_fake.options.Tos | g_fake.options.Flags | g_fake.options.OptionsSize, 0);
     EXPECT_EQ(g_fake.options.OptionsData, nullptr);
-    EXPECT_EQ(g_fake.replySize, 60u);
+    EXPECT_EQ(g_fake.replySize, kReplyRecord + 32);
     EXPECT_EQ(g_fake.timeoutMs, 1000u);
     EXPECT_EQ(g_fake.closes, g_fake.creates);
 }
 
 TEST_F(CEchoCheckTest, ReplyBuffer_HoldsTheRecordAndAtLeastEightBytes)
 {
-    const struct { BYTE size; DWORD replySize; } cases[] = {{0, 36}, {1, 36}, {8, 36}, {9, 37}, {255, 283}};
+    const struct { BYTE size; DWORD replyData; } cases[] = {{0, 8}, {1, 8}, {8, 8}, {9, 9}, {255, 255}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
         g_fake = FakeIcmp();
         EXPECT_EQ(EchoOnce("127.0.0.1", c.size), 1);
-        EXPECT_EQ(g_fake.replySize, c.replySize);
+        EXPECT_EQ(g_fake.replySize, kReplyRecord + c.replyData);
         EXPECT_EQ(g_fake.request.size(), c.size);
     }
 }

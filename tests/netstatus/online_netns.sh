@@ -9,10 +9,11 @@
 set -u
 case_name=$1
 bin=$2
-export WINEPREFIX=$3 WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$3 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
+. "$scripts/wine-env.sh"
 # Every Wine call is bounded; one that hangs fails the case with a line naming it.
-bwine() { "$scripts/bounded.sh" 120 wine "$@"; }
+bwine() { "$scripts/bounded.sh" 120 "$VLAGT_WINE" "$@"; }
 
 skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAILED: $*"; failed=1; }
@@ -86,7 +87,7 @@ shared 0 0" 0
         add_address
         echo vlagt-online >/proc/sys/kernel/hostname
         before=$(out_echos)
-        (cd "$bin" && "$scripts/bounded.sh" 300 wine ./vlonline.exe leaks 1000 >"$out" 2>"$out.err" </dev/null) ||
+        (cd "$bin" && "$scripts/bounded.sh" 300 "$VLAGT_WINE" ./vlonline.exe leaks 1000 >"$out" 2>"$out.err" </dev/null) ||
             fail "vlonline.exe exited $? $(grep '^hung:' "$out.err")"
         echoes=$(($(out_echos) - before))
         set -- $(sed 's/\r$//' "$out")

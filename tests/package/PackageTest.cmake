@@ -1,5 +1,8 @@
 cmake_minimum_required(VERSION 3.25)
-# Usage: cmake -DBUILD_DIR= -DWORK_DIR= -DCONSUMER_SOURCE= -DTOOLCHAIN= -DWINE_RUN= -P PackageTest.cmake
+# Usage: cmake -DBUILD_DIR= -DWORK_DIR= -DCONSUMER_SOURCE= -DTOOLCHAIN= -DWINE_RUN= [-DOTHER_TOOLCHAIN=]
+#              [-DLLD_LINK= -DKERNEL32= -DMSVC_CALLER_OBJ= -DMSVC_LINK_FLAGS=] -P PackageTest.cmake
+# OTHER_TOOLCHAIN: the other architecture's, whose consumer the package must refuse with its message.
+# MSVC_CALLER_OBJ: the Microsoft-ABI caller's object, linked against the installed VLAgtClient.lib.
 
 function(run what)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -57,4 +60,21 @@ if(NOT run_output MATCHES "consumer ok")
   message(FATAL_ERROR "the consumer said:\n${run_output}")
 endif()
 message(STATUS "${run_output}")
+
+# The Microsoft-ABI caller links against the installed Microsoft-style import library alone.
+if(MSVC_CALLER_OBJ)
+  run("linking the Microsoft-ABI caller against the installed VLAgtClient.lib" ${LLD_LINK} /nologo ${MSVC_LINK_FLAGS}
+    /entry:mainCRTStartup /subsystem:console /nodefaultlib ${MSVC_CALLER_OBJ} ${prefix}/lib/VLAgtClient.lib
+    ${KERNEL32} /out:${WORK_DIR}/vlmsvccaller.exe)
+endif()
+
+# A consumer of the other architecture is refused, with the package's one message.
+if(OTHER_TOOLCHAIN)
+  execute_process(COMMAND ${CMAKE_COMMAND} -S ${CONSUMER_SOURCE} -B ${WORK_DIR}/other -G Ninja
+      -DCMAKE_TOOLCHAIN_FILE=${OTHER_TOOLCHAIN} -DVLAgtClient_DIR=${prefix}/lib/cmake/VLAgtClient
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(rc EQUAL 0 OR NOT err MATCHES "kit of the project's architecture")
+    message(FATAL_ERROR "a consumer of the other architecture was not refused with the package's message (${rc}):\n${err}")
+  endif()
+endif()
 file(REMOVE_RECURSE ${WORK_DIR})

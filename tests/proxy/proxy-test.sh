@@ -50,8 +50,9 @@ CONF
 tinyproxy -d -c "$work/tinyproxy.conf" >"$work/tinyproxy.out" 2>&1 </dev/null &
 proxy=$!
 
-export WINEPREFIX="$work/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
+. "$scripts/wine-env.sh"
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
 policyd=""
 cleanup() {
@@ -105,7 +106,7 @@ export VLAGT_NETNS_ADDRESS=$address VLAGT_PROXY="$address:$port" VLAGT_PROXY_LOG
 rc=0
 while [ $# -ge 2 ]; do
     # Bounded: a hung program fails with a line naming it.
-    "$scripts/bounded.sh" 120 wine "$bin/$1" --gtest_filter="$2" || rc=1
+    "$scripts/bounded.sh" 120 "$VLAGT_WINE" "$bin/$1" --gtest_filter="$2" || rc=1
     shift 2
 done
 exit $rc

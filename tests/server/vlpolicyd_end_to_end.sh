@@ -84,7 +84,7 @@ grep -q ' 127.0.0.1 reference demo02 40000$' "$work/serve.err" || fail "no log l
 
 # The quick questions read the server URL from the registry: the level list, the ACL and the ping.
 key_path='HKLM\Software\Velmora\Tessaline'
-"$wine_run" reg add "$key_path" /v VLDrmAgtSvr /d "$url" /f >/dev/null 2>>"$work/wine.err" </dev/null
+"$wine_run" reg add "$key_path" /v VLDrmAgtSvr /d "$url" /f /reg:32 >/dev/null 2>>"$work/wine.err" </dev/null
 # Over TLS the first exchange of a process loads the TLS provider and builds the certificate chain,
 # which under emulation can take longer than the questions' 3000 ms: a login without a time bound
 # comes first in that process, so the questions measure a warm process.
@@ -92,7 +92,7 @@ warm=""
 [ "$tls" = tls ] && warm="url:$url login:demo01:demo-pass-01"
 # shellcheck disable=SC2086 # an optional word
 "$wine_run" "$bindir/vlapicaller.exe" "$work/quick.txt" $warm acl:demo01:confidential ping >/dev/null 2>>"$work/wine.err" </dev/null
-"$wine_run" reg delete "$key_path" /v VLDrmAgtSvr /f >/dev/null 2>>"$work/wine.err" </dev/null
+"$wine_run" reg delete "$key_path" /v VLDrmAgtSvr /f /reg:32 >/dev/null 2>>"$work/wine.err" </dev/null
 acl_hex="$(printf 'demo01:3:RWP' | od -An -tx1 | tr -d ' \n')$(printf '%060d' 0)"
 expect_line "$work/quick.txt" "acl 1 $acl_hex"
 expect_line "$work/quick.txt" "ping 1"

@@ -108,7 +108,7 @@ TEST_F(CRegSettingsTest, UnterminatedStoredBytesAreNotOverread)
     m_sandbox.SetString("Seed", "");
     {
         HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBase, 0, KEY_WRITE, &key), ERROR_SUCCESS);
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBase, 0, KEY_WRITE | KEY_WOW64_32KEY, &key), ERROR_SUCCESS);
         RegSetValueExA(key, "Raw", 0, REG_BINARY, reinterpret_cast<const BYTE*>("abc"), 3);
         RegCloseKey(key);
     }

@@ -18,7 +18,7 @@ struct RegistrySandbox::Node
     std::vector<std::pair<std::string, std::unique_ptr<Node>>> children;
 };
 
-static void Load(HKEY key, RegistrySandbox::Node& node)
+static void Load(HKEY key, RegistrySandbox::Node& node, REGSAM view)
 {
     char name[16384];
     for (DWORD i = 0;; ++i) {
@@ -38,50 +38,62 @@ static void Load(HKEY key, RegistrySandbox::Node& node)
             break;
         std::string child(name, nameLen);
         UniqueRegKey sub;
-        if (RegOpenKeyExA(key, child.c_str(), 0, KEY_READ, sub.Put()) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(key, child.c_str(), 0, KEY_READ | view, sub.Put()) != ERROR_SUCCESS)
             continue;
         auto childNode = std::make_unique<RegistrySandbox::Node>();
-        Load(sub.Get(), *childNode);
+        Load(sub.Get(), *childNode, view);
         node.children.emplace_back(child, std::move(childNode));
     }
 }
 
-static std::unique_ptr<RegistrySandbox::Node> SaveTree(HKEY root, const std::string& path)
+static std::unique_ptr<RegistrySandbox::Node> SaveTree(HKEY root, const std::string& path, REGSAM view)
 {
     UniqueRegKey key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, key.Put()) != ERROR_SUCCESS)
         return nullptr;
     auto node = std::make_unique<RegistrySandbox::Node>();
-    Load(key.Get(), *node);
+    Load(key.Get(), *node, view);
     return node;
 }
 
-static void Restore(HKEY parent, const std::string& path, const RegistrySandbox::Node& node)
+static void Restore(HKEY parent, const std::string& path, const RegistrySandbox::Node& node, REGSAM view)
 {
     UniqueRegKey key;
-    if (RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) !=
+    if (RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.Put(), nullptr) !=
         ERROR_SUCCESS)
         return;
     for (const auto& value : node.values)
         RegSetValueExA(key.Get(), value.name.c_str(), 0, value.type, value.data.data(),
                        static_cast<DWORD>(value.data.size()));
     for (const auto& child : node.children)
-        Restore(key.Get(), child.first, *child.second);
+        Restore(key.Get(), child.first, *child.second, view);
+}
+
+// HKLM "Software\..." is seen in the 32-bit view, as the module and the tool of both architectures
+// open it; the other roots are the same in both views.
+static REGSAM ViewOf(HKEY root) { return root == HKEY_LOCAL_MACHINE ? KEY_WOW64_32KEY : 0; }
+
+static void DeleteTree(HKEY root, const std::string& path, REGSAM view)
+{
+    {
+        UniqueRegKey key;
+        if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS | view, key.Put()) == ERROR_SUCCESS)
+            RegDeleteTreeA(key.Get(), nullptr);
+    }
+    RegDeleteKeyExA(root, path.c_str(), view, 0);
 }
 
 RegistrySandbox::RegistrySandbox(HKEY root, const std::string& keyPath)
-    : m_root(root), m_keyPath(keyPath), m_saved(SaveTree(root, keyPath))
+    : m_root(root), m_view(ViewOf(root)), m_keyPath(keyPath), m_saved(SaveTree(root, keyPath, m_view))
 {
-    RegDeleteTreeA(m_root, m_keyPath.c_str());
-    RegDeleteKeyA(m_root, m_keyPath.c_str());
+    DeleteTree(m_root, m_keyPath, m_view);
 }
 
 RegistrySandbox::~RegistrySandbox()
 {
-    RegDeleteTreeA(m_root, m_keyPath.c_str());
-    RegDeleteKeyA(m_root, m_keyPath.c_str());
+    DeleteTree(m_root, m_keyPath, m_view);
     if (m_saved)
-        Restore(m_root, m_keyPath, *m_saved);
+        Restore(m_root, m_keyPath, *m_saved, m_view);
 }
 
 std::string RegistrySandbox::Path(const std::string& subKey) const
@@ -92,13 +104,14 @@ std::string RegistrySandbox::Path(const std::string& subKey) const
 bool RegistrySandbox::KeyExists(const std::string& subKey) const
 {
     UniqueRegKey key;
-    return RegOpenKeyExA(m_root, Path(subKey).c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+    return RegOpenKeyExA(m_root, Path(subKey).c_str(), 0, KEY_READ | m_view, key.Put()) == ERROR_SUCCESS;
 }
 
 void RegistrySandbox::SetString(const std::string& name, const std::string& value, const std::string& subKey)
 {
     UniqueRegKey key;
-    if (RegCreateKeyExA(m_root, Path(subKey).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(), nullptr) ==
+    if (RegCreateKeyExA(m_root, Path(subKey).c_str(), 0, nullptr, 0, KEY_WRITE | m_view, nullptr, key.Put(),
+                        nullptr) ==
         ERROR_SUCCESS)
         RegSetValueExA(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                        static_cast<DWORD>(value.size() + 1));
@@ -107,7 +120,8 @@ void RegistrySandbox::SetString(const std::string& name, const std::string& valu
 void RegistrySandbox::SetDword(const std::string& name, DWORD value, const std::string& subKey)
 {
     UniqueRegKey key;
-    if (RegCreateKeyExA(m_root, Path(subKey).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(), nullptr) ==
+    if (RegCreateKeyExA(m_root, Path(subKey).c_str(), 0, nullptr, 0, KEY_WRITE | m_view, nullptr, key.Put(),
+                        nullptr) ==
         ERROR_SUCCESS)
         RegSetValueExA(key.Get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
@@ -115,14 +129,14 @@ void RegistrySandbox::SetDword(const std::string& name, DWORD value, const std::
 void RegistrySandbox::DeleteValue(const std::string& name, const std::string& subKey)
 {
     UniqueRegKey key;
-    if (RegOpenKeyExA(m_root, Path(subKey).c_str(), 0, KEY_WRITE, key.Put()) == ERROR_SUCCESS)
+    if (RegOpenKeyExA(m_root, Path(subKey).c_str(), 0, KEY_WRITE | m_view, key.Put()) == ERROR_SUCCESS)
         RegDeleteValueA(key.Get(), name.c_str());
 }
 
 bool RegistrySandbox::GetRaw(const std::string& name, DWORD* type, std::string* data, const std::string& subKey) const
 {
     UniqueRegKey key;
-    if (RegOpenKeyExA(m_root, Path(subKey).c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(m_root, Path(subKey).c_str(), 0, KEY_READ | m_view, key.Put()) != ERROR_SUCCESS)
         return false;
     DWORD size = 0, t = 0;
     if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, &t, nullptr, &size) != ERROR_SUCCESS)

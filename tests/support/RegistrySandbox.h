@@ -34,6 +34,7 @@ private:
     std::string Path(const std::string& subKey) const;
 
     HKEY m_root;
+    REGSAM m_view; // KEY_WOW64_32KEY under HKLM, as the module opens its key
     std::string m_keyPath;
     std::unique_ptr<Node> m_saved; // null when the key did not exist
 };

@@ -156,7 +156,7 @@ std::string ShowDate(const std::string& text)
 std::string ReadSetting(const char* name)
 {
     UniqueRegKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_READ | KEY_WOW64_32KEY, key.Put()) != ERROR_SUCCESS)
         return std::string();
     DWORD type = 0;
     DWORD size = 0;
@@ -172,8 +172,8 @@ std::string ReadSetting(const char* name)
 bool WriteSetting(const char* name, const std::string& value, std::string& error)
 {
     UniqueRegKey key;
-    LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRegistryKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(),
-                                  nullptr);
+    LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRegistryKey, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY,
+                                  nullptr, key.Put(), nullptr);
     if (result == ERROR_SUCCESS)
         result = RegSetValueExA(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                 static_cast<DWORD>(value.size() + 1));

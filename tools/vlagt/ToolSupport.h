@@ -43,7 +43,8 @@ bool IsDate(const std::string& text);
 // A YYYYMMDD date as YYYY-MM-DD (unchanged when it is not one).
 std::string ShowDate(const std::string& text);
 
-// The module's values under HKEY_LOCAL_MACHINE "Software\Velmora\Tessaline".
+// The module's values under HKEY_LOCAL_MACHINE "Software\Velmora\Tessaline", in the 32-bit view of the
+// registry (KEY_WOW64_32KEY), which the module of either architecture reads.
 constexpr const char kRegistryKey[] = "Software\\Velmora\\Tessaline";
 constexpr const char kServerUrlValue[] = "VLDrmAgtSvr";
 constexpr const char kTakeOutKeyValue[] = "TakeOutKey";
