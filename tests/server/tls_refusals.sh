@@ -2,7 +2,7 @@
 # The module over https against a bare TLS listener: with the test CA trusted a ping goes through;
 # a self-signed certificate, one of an unknown CA, one for another host name, an expired one, and a
 # plain-HTTP server behind an https URL each end a login and a web login with result 0, the
-# designed failure and close lines, one line naming the WinINet error and its meaning, and nothing
+# usual send-failure and close lines, one line naming the WinINet error and its meaning, and nothing
 # of the request in clear at the listener (it sees a TLS ClientHello and no application data).
 # Usage: tls_refusals.sh VLPOLICYD WINE_RUN BINDIR WORKFOLDER
 # Exit code 77 (skipped) when vlpolicyd or its TLS listener is not built, or when Wine has no TLS
@@ -80,12 +80,12 @@ for row in "self-signed|certificate issuer not trusted" \
         sed -n "s/^debug \[TLS\] /$what: /p" "$work/probe.txt"
         grep -qx 'result 0' "$work/probe.txt" || fail "$what: not result 0: $(tr '\n' '|' <"$work/probe.txt")"
         if [ "$exchange" = login ]; then
-            designed='^debug Fail to HttpSendRequestEx with only HTTP\. Error Code is \[[0-9a-f]*\]\[[0-9]*\]$'
+            send_failure='^debug Fail to HttpSendRequestEx with only HTTP\. Error Code is \[[0-9a-f]*\]\[[0-9]*\]$'
         else
-            designed='^debug \[UseHttpSendReqEx\] ERROR_HTTPSENDREQUEST$'
+            send_failure='^debug \[UseHttpSendReqEx\] ERROR_HTTPSENDREQUEST$'
         fi
-        # The designed line, the TLS line, the three close lines: one run, in that order.
-        run=$(grep -A4 "$designed" "$work/probe.txt" | tr '\n' '|')
+        # The send-failure line, the TLS line, the three close lines: one run, in that order.
+        run=$(grep -A4 "$send_failure" "$work/probe.txt" | tr '\n' '|')
         case "$run" in
         *"|debug [TLS] exchange refused: WinINet error "[0-9]*", $words|debug InternetCloseHandle: m_hRequest|debug InternetCloseHandle: m_hConnect|debug InternetCloseHandle: m_hSession|")
             ;;
