@@ -89,7 +89,7 @@ async function main() {
     headless: true,
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    viewport: { width: 1200, height: 800 },
+    viewport: { width: 1100, height: 360 },
     timeout: 30_000,
   });
   context.setDefaultTimeout(10_000);
