@@ -215,6 +215,23 @@ int main(int argc, char** argv)
         return command;
     };
 
+    // A command that does one thing to one named account; refused (exit 1) when the name is unknown.
+    auto accountCommand = [&](CLI::App* parent, const char* name, const char* help, const char* argument,
+                              std::string& target, bool (CPolicyStore::*operation)(const std::string&),
+                              const std::string& unknown, const std::string& done) {
+        CLI::App* command = withDb(parent->add_subcommand(name, help));
+        command->add_option(argument, target, std::string(argument) == "ID" ? "user ID" : "name")->required();
+        command->callback([&db, &run, &target, operation, unknown, done] {
+            run = [&db, &target, operation, unknown, done] {
+                CPolicyStore store(db);
+                if (!(store.*operation)(target))
+                    throw CommandError(unknown + target, kExitRefused);
+                printf("%s%s\n", done.c_str(), target.c_str());
+                return 0;
+            };
+        });
+    };
+
     std::string listen = "127.0.0.1:8480";
     std::string path = "/agent";
     CLI::App* serve = withDb(app.add_subcommand("serve", "serve the agent's exchanges until SIGINT or SIGTERM"));
@@ -299,28 +316,10 @@ int main(int argc, char** argv)
             return 0;
         };
     });
-    CLI::App* userRemove = withDb(user->add_subcommand("remove", "remove a user"));
-    userRemove->add_option("ID", userID, "user ID")->required();
-    CLI::App* userUnlock = withDb(user->add_subcommand("unlock", "lift a lock-out and clear the failed logins"));
-    userUnlock->add_option("ID", userID, "user ID")->required();
-    userRemove->callback([&] {
-        run = [&] {
-            CPolicyStore store(db);
-            if (!store.RemoveUser(userID))
-                throw CommandError("unknown user " + userID, kExitRefused);
-            printf("removed %s\n", userID.c_str());
-            return 0;
-        };
-    });
-    userUnlock->callback([&] {
-        run = [&] {
-            CPolicyStore store(db);
-            if (!store.UnlockUser(userID))
-                throw CommandError("unknown user " + userID, kExitRefused);
-            printf("unlocked %s\n", userID.c_str());
-            return 0;
-        };
-    });
+    accountCommand(user, "remove", "remove a user", "ID", userID, &CPolicyStore::RemoveUser, "unknown user ",
+                   "removed ");
+    accountCommand(user, "unlock", "lift a lock-out and clear the failed logins", "ID", userID,
+                   &CPolicyStore::UnlockUser, "unknown user ", "unlocked ");
 
     CLI::App* admin = app.add_subcommand("admin", "the administrators of the console (/admin)")->require_subcommand(1);
     std::string adminName, adminPassword;
@@ -359,28 +358,10 @@ int main(int argc, char** argv)
             return 0;
         };
     });
-    CLI::App* adminRemove = withDb(admin->add_subcommand("remove", "remove an administrator (ends their sessions)"));
-    adminRemove->add_option("NAME", adminName, "name")->required();
-    adminRemove->callback([&] {
-        run = [&] {
-            CPolicyStore store(db);
-            if (!store.RemoveAdmin(adminName))
-                throw CommandError("unknown administrator " + adminName, kExitRefused);
-            printf("removed administrator %s\n", adminName.c_str());
-            return 0;
-        };
-    });
-    CLI::App* adminUnlock = withDb(admin->add_subcommand("unlock", "lift an administrator's lock-out"));
-    adminUnlock->add_option("NAME", adminName, "name")->required();
-    adminUnlock->callback([&] {
-        run = [&] {
-            CPolicyStore store(db);
-            if (!store.UnlockAdmin(adminName))
-                throw CommandError("unknown administrator " + adminName, kExitRefused);
-            printf("unlocked administrator %s\n", adminName.c_str());
-            return 0;
-        };
-    });
+    accountCommand(admin, "remove", "remove an administrator (ends their sessions)", "NAME", adminName,
+                   &CPolicyStore::RemoveAdmin, "unknown administrator ", "removed administrator ");
+    accountCommand(admin, "unlock", "lift an administrator's lock-out", "NAME", adminName, &CPolicyStore::UnlockAdmin,
+                   "unknown administrator ", "unlocked administrator ");
 
     CLI::App* takeout = app.add_subcommand("takeout", "take-out requests and their decisions")->require_subcommand(1);
     std::string key, start, end, comment;
