@@ -56,7 +56,9 @@ void SetPage(httplib::Response& res, int status, const std::string& page)
     res.set_header("Content-Security-Policy", kSecurityPolicy);
     res.set_header("X-Frame-Options", "DENY");
     res.set_header("Cache-Control", "no-store");
-    res.set_header("Referrer-Policy", "no-referrer");
+    // No address leaves for other sites; the console's own POSTs still name their origin (under
+    // "no-referrer" a browser sends "Origin: null", which FromThisOrigin refuses).
+    res.set_header("Referrer-Policy", "same-origin");
     res.set_content(page, "text/html; charset=utf-8");
 }
 
@@ -188,13 +190,22 @@ void CAdminConsole::ServePage(const httplib::Request& req, httplib::Response& re
     }
 }
 
+bool CAdminConsole::FromThisOrigin(const httplib::Request& req) const
+{
+    // Browsers name the page a POST comes from; one from another site is refused, the sign-in too
+    // (a page elsewhere could otherwise sign a browser into an account of its choosing).
+    if (!req.has_header("Origin"))
+        return true;
+    return req.get_header_value("Origin") == std::string(m_bSecure ? "https://" : "http://") + req.get_header_value("Host");
+}
+
 void CAdminConsole::ServeChange(const httplib::Request& req, httplib::Response& res,
                                 const std::function<void(const AdminSession&, const std::string& body)>& action)
 {
     try {
         const std::optional<AdminSession> session = SessionOf(req);
         const std::map<std::string, std::string> fields = FormFields(req.body);
-        if (!session || !CAdminSessions::SameToken(Field(fields, "token"), session->token)) {
+        if (!session || !FromThisOrigin(req) || !CAdminSessions::SameToken(Field(fields, "token"), session->token)) {
             SetPage(res, 403,
                     Page("Refused", "<p class=\"error\">This request carries no valid session token; nothing was "
                                     "changed. <a href=\"/admin/\">Back to the console</a></p>\n",
@@ -210,6 +221,10 @@ void CAdminConsole::ServeChange(const httplib::Request& req, httplib::Response& 
 
 void CAdminConsole::SignIn(const httplib::Request& req, httplib::Response& res)
 {
+    if (!FromThisOrigin(req)) {
+        SetPage(res, 403, SignInPage("Not signed in: the form came from another site."));
+        return;
+    }
     const std::map<std::string, std::string> fields = FormFields(req.body);
     const std::string name = Field(fields, "name");
     const std::string password = Field(fields, "password");

@@ -4,8 +4,8 @@
 // value is escaped, and the pages forbid scripts outright (Content-Security-Policy).
 //
 // Rules: without an open session every /admin page answers 303 to /admin/signin, and every POST
-// other than the sign-in 403; a POST whose "token" field is not its session's token answers 403 and
-// changes nothing. The session cookie is HttpOnly, SameSite=Strict, limited to /admin, and Secure
+// other than the sign-in 403; a POST whose "token" field is not its session's token, or whose
+// Origin is another site, answers 403 and changes nothing. The session cookie is HttpOnly, SameSite=Strict, limited to /admin, and Secure
 // when the server speaks TLS. Decisions and unlocks are the store's own operations, the ones the
 // command line uses.
 #pragma once
@@ -51,6 +51,8 @@ private:
     void ServeChange(const httplib::Request& req, httplib::Response& res,
                      const std::function<void(const AdminSession&, const std::string& body)>& action);
     void SignIn(const httplib::Request& req, httplib::Response& res);
+    // False when the request names an Origin other than this server's.
+    bool FromThisOrigin(const httplib::Request& req) const;
 
     std::string PendingPage(const httplib::Request& req, const AdminSession& session);
     std::string TakeOutsPage(const AdminSession& session);

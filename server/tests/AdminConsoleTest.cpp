@@ -115,6 +115,10 @@ TEST_F(AdminConsoleTest, WithoutASession_PagesRedirectAndPostsChangeNothing)
 
 TEST_F(AdminConsoleTest, SignIn_SetsACookieForTheConsoleOnly_AndSignOutEndsIt)
 {
+    const HttpReply forged = TestClient(m_nPort).Post("/admin/signin", std::string("name=root&password=") + kAdminPassword,
+                                                      kForm + "Origin: http://elsewhere.example\r\n");
+    EXPECT_EQ(forged.status, 403);
+    EXPECT_TRUE(CookieOf(forged).empty());
     const HttpReply reply = SignIn(kAdminPassword);
     EXPECT_EQ(reply.status, 303);
     EXPECT_EQ(Header(reply, "Location"), "/admin/");
@@ -152,10 +156,14 @@ TEST_F(AdminConsoleTest, Posts_WithoutTheSessionsOwnTokenChangeNothing)
         {"a token one character off", "&token=" + nearMiss},
         {"another session's token", "&token=" + TokenOf(other)},
         {"the token cut short", "&token=" + token.substr(0, 16)},
+        {"the token, from a page of another site", "&token=" + token},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(Post("/admin/takeouts/decide", "key=" + m_key + "&decision=refuse" + c.tokenField, cookie).status, 403);
+        const std::string origin = c.tokenField == "&token=" + token ? "Origin: http://elsewhere.example\r\n" : "";
+        EXPECT_EQ(Post("/admin/takeouts/decide", "key=" + m_key + "&decision=refuse" + c.tokenField, cookie + origin)
+                      .status,
+                  403);
         EXPECT_EQ(StateOf(m_key), TAKEOUT_REQUESTED);
     }
     const HttpReply done =
