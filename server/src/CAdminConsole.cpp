@@ -323,11 +323,9 @@ void CAdminConsole::Register(httplib::Server& server)
     });
     // Anything else under /admin: the sign-in page first, then not found.
     server.Get(R"(/admin/.*)", [this](const httplib::Request& req, httplib::Response& res) {
-        ServePage(req, res, [&](const AdminSession& session) {
-            res.status = 404;
-            return Page("Not found", "<p>No such page.</p>\n", &session);
-        });
-        if (res.status == 200)
+        ServePage(req, res,
+                  [](const AdminSession& session) { return Page("Not found", "<p>No such page.</p>\n", &session); });
+        if (res.status == 200) // a signed-in administrator gets the page with its true status
             res.status = 404;
     });
     server.Post(R"(/admin/.*)", [this](const httplib::Request& req, httplib::Response& res) {
