@@ -2,6 +2,7 @@
 // redirects and refusals without a session, the cookie's attributes, the per-session token of
 // every POST, idle expiry, the administrators' lock-out, and escaping of what agents sent.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -275,6 +276,26 @@ TEST_F(AdminConsoleTest, LoginPage_SaysTheOutcomeBeforeTheAgentsRecord)
         EXPECT_NE(loginForm.body.find(part), std::string::npos) << part;
     EXPECT_FALSE(CPolicyServer::IsValidPath("/login"));
     EXPECT_FALSE(CPolicyServer::IsValidPath("/admin/agent"));
+}
+
+TEST(AdminStoreTest, AStoreMadeBeforeTheConsole_GetsItsAdministratorsTable)
+{
+    char folder[] = "/tmp/vlpolicyd-admin-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/policy.db";
+    std::make_unique<CPolicyStore>(path).reset();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "DROP TABLE admins", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    {
+        CPolicyStore store(path);
+        EXPECT_TRUE(store.ListAdmins().empty());
+        store.AddAdmin("root", kAdminPassword);
+        EXPECT_EQ(store.AdminLogin("root", kAdminPassword, kStart), kStatusOk);
+        EXPECT_TRUE(store.UserExists("demo01")) << "the directory is kept";
+    }
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace
