@@ -283,7 +283,7 @@ TEST(AdminStoreTest, AStoreMadeBeforeTheConsole_GetsItsAdministratorsTable)
     char folder[] = "/tmp/vlpolicyd-admin-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     const std::string path = std::string(folder) + "/policy.db";
-    std::make_unique<CPolicyStore>(path).reset();
+    { CPolicyStore created(path); }
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     EXPECT_EQ(sqlite3_exec(db, "DROP TABLE admins", nullptr, nullptr, nullptr), SQLITE_OK);
