@@ -17,6 +17,12 @@ packages="$packages clang-14 lld-14 llvm-14 tinyproxy-bin iproute2"
 packages="$packages g++ pkgconf libcpp-httplib-dev libsqlite3-dev libcli11-dev libssl-dev curl"
 # The parsers' fuzz targets: libFuzzer and the sanitizers' runtime for clang.
 packages="$packages libclang-rt-14-dev"
+# The browser test of vlpolicyd's pages: Debian's Chromium, driven headless from Node.js.
+packages="$packages chromium"
+# Node.js and npm from Debian unless the machine has them already (another Node.js brings its own npm,
+# and Debian's npm would clash with it).
+command -v node >/dev/null 2>&1 || packages="$packages nodejs"
+command -v npm >/dev/null 2>&1 || packages="$packages npm"
 
 missing=""
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -37,6 +43,16 @@ if [ -n "$missing" ]; then
     echo "installing:$missing"
     apt-get update
     DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $packages
+fi
+
+# The browser test's driver library, exactly as server/tests/browser/package-lock.json pins it (it uses
+# the system's Chromium and downloads no browser). Reinstalled only when the lock asks for another version.
+browser_tests=$(cd "$(dirname "$0")/../server/tests/browser" && pwd)
+wanted=$(node -p "require('$browser_tests/package-lock.json').packages['node_modules/playwright-core'].version")
+present=$(node -p "try { require('$browser_tests/node_modules/playwright-core/package.json').version } catch (e) { '' }")
+if [ "$wanted" != "$present" ]; then
+    echo "installing playwright-core $wanted for the browser test (npm ci)"
+    (cd "$browser_tests" && npm ci --no-audit --no-fund)
 fi
 
 # Wine's 32-bit side needs a host that runs 32-bit x86 programs; where the kernel refuses them, qemu-user

@@ -206,6 +206,8 @@ KEY=$(printf '%s\n' "$OUT" | sed -n 's/^ *key  *//p' | head -n 1)
 
 step "the request, as the server's administrator sees it" 0 "$KEY" "$POLICYD" takeout list --db "$DB"
 step "approve it on the server" 0 "" "$POLICYD" takeout approve "$KEY" --db "$DB"
+echo "    The same decision can be given in a browser: the administrators' console at ${URL%/agent}/admin/"
+echo "    lists the pending requests with Approve and Refuse (an account: vlpolicyd admin add NAME --db ...)."
 step "follow the take-out: the decision and its dates go into the CCF" 0 "approved from" vlagt takeout status
 step "the CCF holds the approval" 0 "take-out *approved" vlagt ccf
 step "the approved dates in the CCF file" 0 "TakeOutEndDate=$LATER" \

@@ -145,7 +145,13 @@ ExchangeResult CAgentService::HandleWebLogin(const char* body, size_t size, cons
     result.status = m_store.Login(*userID, *password, now, policy);
     if (result.status == kStatusOk)
         m_store.RememberClient(client, *userID, now);
-    result.body = EncodeWebLoginPage(result.status, &policy);
+    std::string lockedUntil;
+    if (result.status == kStatusLocked) {
+        const std::optional<UserEntry> user = m_store.FindUser(*userID);
+        if (user && user->lockedUntil > now)
+            lockedUntil = CPolicyStore::FormatTime(user->lockedUntil);
+    }
+    result.body = EncodeWebLoginPage(result.status, &policy, lockedUntil);
     return result;
 }
 

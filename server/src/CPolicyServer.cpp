@@ -39,22 +39,35 @@ std::string RegexEscape(const std::string& path)
     return escaped;
 }
 
+// The page the agent opens for a person to log in: it posts the agent's own login form to the
+// path, and the reply page says the outcome in words. No script, no file from elsewhere.
 std::string LoginFormPage(const std::string& path)
 {
-    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>vlpolicyd login</title></head><body>\n"
-           "<h1>vlpolicyd login</h1>\n<form method=\"post\" action=\"" +
+    return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+           "<meta name=\"viewport\" content=\"width=device-width\"><title>vlpolicyd login</title>"
+           "<style>body{font-family:sans-serif;margin:2em}label{display:inline-block;min-width:6em}</style>"
+           "</head><body>\n<h1>vlpolicyd login</h1>\n<form method=\"post\" action=\"" +
            path +
            "\" enctype=\"application/x-www-form-urlencoded\">\n"
-           "<p><label>User ID <input name=\"USER_ID\" maxlength=\"20\" autofocus></label></p>\n"
-           "<p><label>Password <input name=\"USER_PWD\" type=\"password\" maxlength=\"20\"></label></p>\n"
+           "<p><label for=\"user-id\">User ID</label> <input id=\"user-id\" name=\"USER_ID\" maxlength=\"20\" "
+           "autocomplete=\"username\" required autofocus></p>\n"
+           "<p><label for=\"password\">Password</label> <input id=\"password\" name=\"USER_PWD\" type=\"password\" "
+           "maxlength=\"20\" autocomplete=\"current-password\" required></p>\n"
            "<p><button type=\"submit\">Log in</button></p>\n</form>\n</body></html>\n";
 }
+
+// The pages for people run no script and take nothing from elsewhere.
+constexpr char kPageSecurityPolicy[] =
+    "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; frame-ancestors 'none'; base-uri 'none'";
 
 } // namespace
 
 CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE* log,
                              const std::string& certificateFile, const std::string& keyFile)
     : m_store(store), m_service(store), m_path(path), m_pLog(log),
+      m_clock([] { return static_cast<int64_t>(time(nullptr)); }),
+      m_console(store, !certificateFile.empty(), [this] { return m_clock(); },
+                [this](const std::string& client, const ExchangeResult& result) { Record(client, result); }),
       m_pServer(certificateFile.empty() ? std::make_unique<httplib::Server>()
                                         : std::make_unique<httplib::SSLServer>(certificateFile.c_str(), keyFile.c_str()))
 {
@@ -94,7 +107,7 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
         // A signal record is known by its tag; a login form by its content type.
         const bool form = strncasecmp(type.c_str(), kFormType, sizeof(kFormType) - 1) == 0 &&
                           !StartsWithSignalTag(body.data(), body.size());
-        const int64_t now = static_cast<int64_t>(time(nullptr));
+        const int64_t now = m_clock();
         ExchangeResult result;
         try {
             if (!received || malformed) {
@@ -112,7 +125,9 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
             result.body = form ? EncodeWebLoginPage(result.status, nullptr) : EncodeStatus(result.status);
         }
         res.status = 200;
-        res.set_content(result.body, form ? "text/html" : "application/octet-stream");
+        if (form)
+            res.set_header("Content-Security-Policy", kPageSecurityPolicy);
+        res.set_content(result.body, form ? "text/html; charset=utf-8" : "application/octet-stream");
         Record(req.remote_addr, result);
     });
 
@@ -122,8 +137,10 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
                         "text/plain");
     });
     server.Get("/login", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(LoginFormPage(m_path), "text/html");
+        res.set_header("Content-Security-Policy", kPageSecurityPolicy);
+        res.set_content(LoginFormPage(m_path), "text/html; charset=utf-8");
     });
+    m_console.Register(server);
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty())
             res.set_content(res.status == 404 ? "not found\n" : "bad request\n", "text/plain");
@@ -140,6 +157,9 @@ bool CPolicyServer::IsValid() const
 bool CPolicyServer::IsValidPath(const std::string& path)
 {
     if (path.empty() || path[0] != '/' || path.size() > 200)
+        return false;
+    // The pages for people have these paths.
+    if (path == "/login" || path.compare(0, 6, "/admin") == 0)
         return false;
     for (char c : path) {
         const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -176,10 +196,15 @@ void CPolicyServer::Stop()
     m_pServer->stop();
 }
 
+void CPolicyServer::SetClock(std::function<int64_t()> clock)
+{
+    m_clock = std::move(clock);
+}
+
 void CPolicyServer::Record(const std::string& client, const ExchangeResult& result)
 {
     ExchangeEntry entry;
-    entry.at = CPolicyStore::FormatTime(static_cast<int64_t>(time(nullptr)));
+    entry.at = CPolicyStore::FormatTime(m_clock());
     entry.client = client;
     entry.kind = result.kind;
     entry.userID = Printable(result.userID);

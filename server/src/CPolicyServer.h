@@ -3,18 +3,20 @@
 // POST to the path: a body that begins with a signal tag is a binary signal record; otherwise a
 // form (Content-Type application/x-www-form-urlencoded) is a web login and anything else a
 // malformed record; bodies over 64 KiB are answered 42000. GET of the path
-// says what the server is; GET /login serves a login form that posts to the path. Everything
-// else is 404. Connections are kept alive across requests. One line per exchange goes to the log
+// says what the server is; GET /login serves a login form for a person that posts the agent's own
+// form to the path. /admin is the administrators' console (CAdminConsole). Everything else is 404. Connections are kept alive across requests. One line per exchange goes to the log
 // stream and into the store's exchange log (never a password).
 #pragma once
 
 #include <stdio.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "CAdminConsole.h"
 #include "CAgentService.h"
 #include "CPolicyStore.h"
 
@@ -27,7 +29,7 @@ namespace vlpolicy {
 class CPolicyServer
 {
 public:
-    // path: "/" followed by letters, digits and "/-_.~"; log: where exchange lines go (may be null).
+    // path: "/" followed by letters, digits and "/-_.~", apart from /login and /admin; log: where exchange lines go (may be null).
     // With a certificate file (PEM, the server's certificate and then its chain) and its key file
     // the server speaks HTTPS only; without them plain HTTP.
     CPolicyServer(CPolicyStore& store, const std::string& path, FILE* log, const std::string& certificateFile = "",
@@ -47,6 +49,9 @@ public:
     bool Serve();
     // Ends Serve from any thread.
     void Stop();
+    // The clock of logins, lock-outs and console sessions (seconds since the epoch); the system's
+    // clock unless a test sets another before serving.
+    void SetClock(std::function<int64_t()> clock);
 
 private:
     void Record(const std::string& client, const ExchangeResult& result);
@@ -56,6 +61,8 @@ private:
     std::string m_path;
     FILE* m_pLog;
     std::mutex m_logMutex;
+    std::function<int64_t()> m_clock;
+    CAdminConsole m_console;
     std::unique_ptr<httplib::Server> m_pServer;
     enum { kIdle, kServing, kServed };
     std::atomic<int> m_nServeState{kIdle};

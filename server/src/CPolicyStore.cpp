@@ -42,6 +42,16 @@ CREATE TABLE exchanges(id INTEGER PRIMARY KEY AUTOINCREMENT, at TEXT NOT NULL, c
   kind TEXT NOT NULL, user_id TEXT NOT NULL, status INTEGER NOT NULL);
 )sql";
 
+// Tables added after the first layout: a store made before them gets them when next opened.
+constexpr char kAdminsTable[] = "admins";
+constexpr char kLaterSchema[] = R"sql(
+CREATE TABLE IF NOT EXISTS admins(name TEXT PRIMARY KEY, password_hash TEXT NOT NULL,
+  failed_logins INTEGER NOT NULL DEFAULT 0, locked_until INTEGER NOT NULL DEFAULT 0);
+)sql";
+
+constexpr AccountTable kUsers = {"users", "user_id"};
+constexpr AccountTable kAdmins = {kAdminsTable, "name"};
+
 void Execute(sqlite3* db, const char* sql)
 {
     char* error = nullptr;
@@ -241,6 +251,7 @@ void CPolicyStore::CreateIfNew()
         Transaction transaction(db);
         if (!HasSchema(db)) { // another process may have created it meanwhile
             Execute(db, kSchema);
+            Execute(db, kLaterSchema);
             Statement(db, "INSERT INTO meta(name, value) VALUES ('schema', ?1)")
                 .Bind(1, std::string(kSchemaVersion))
                 .Step();
@@ -252,6 +263,22 @@ void CPolicyStore::CreateIfNew()
     Statement version(db, "SELECT value FROM meta WHERE name = 'schema'");
     if (!version.Step() || version.Text(0) != kSchemaVersion)
         throw CStoreError("the database has an unknown layout (not a vlpolicyd database of this version)");
+    AddLaterTables();
+}
+
+void CPolicyStore::AddLaterTables()
+{
+    sqlite3* const db = m_pWriter.get();
+    auto present = [db] {
+        Statement exists(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1");
+        exists.Bind(1, std::string(kAdminsTable)).Step();
+        return exists.Int(0) != 0;
+    };
+    if (present()) // the usual case: only read
+        return;
+    Transaction transaction(db);
+    Execute(db, kLaterSchema);
+    transaction.Commit();
 }
 
 void CPolicyStore::SeedDemoDirectory(const std::string& managerHash, const std::string& staffHash)
@@ -327,21 +354,29 @@ void CPolicyStore::InsertUser(const std::string& userID, const std::string& pass
 
 int CPolicyStore::Login(const std::string& userID, const std::string& password, int64_t now, UserPolicy& policy)
 {
+    UserPolicy found;
+    const int status = CheckAccount(kUsers, userID, password, now,
+                                    [&](std::string& hash) { return ReadLogin(userID, hash, found); });
+    if (status == 40000)
+        policy = std::move(found);
+    return status;
+}
+
+int CPolicyStore::CheckAccount(const AccountTable& table, const std::string& id, const std::string& password,
+                               int64_t now, const std::function<bool(std::string&)>& readHash)
+{
     // The password is checked with no lock held and no transaction open: what the login needs is
     // read first, and the outcome is settled afterwards against the row as it is then.
     for (int attempt = 0; attempt < kLoginAttempts; ++attempt) {
         std::string passwordHash;
-        UserPolicy found;
-        if (!ReadLogin(userID, passwordHash, found)) {
+        if (!readHash(passwordHash)) {
             VerifyNothing(password);
             return 41001;
         }
         const bool matches = VerifyPassword(password, passwordHash);
-        const int status = SettleLogin(userID, passwordHash, matches, now);
+        const int status = SettleLogin(table, id, passwordHash, matches, now);
         if (status == kPasswordChanged)
-            continue; // checked against a password that is no longer the user's: check again
-        if (status == 40000)
-            policy = std::move(found);
+            continue; // checked against a password that is no longer the account's: check again
         return status;
     }
     return 41001;
@@ -380,10 +415,12 @@ bool CPolicyStore::ReadLogin(const std::string& userID, std::string& passwordHas
     return true;
 }
 
-int CPolicyStore::LoginState(const std::string& userID, const std::string& passwordHash, int64_t now,
-                             bool& counted)
+int CPolicyStore::LoginState(const AccountTable& table, const std::string& userID, const std::string& passwordHash,
+                             int64_t now, bool& counted)
 {
-    Statement row(m_pWriter.get(), "SELECT password_hash, failed_logins, locked_until FROM users WHERE user_id = ?1");
+    Statement row(m_pWriter.get(), (std::string("SELECT password_hash, failed_logins, locked_until FROM ") +
+                                    table.table + " WHERE " + table.idColumn + " = ?1")
+                                       .c_str());
     if (!row.Bind(1, userID).Step())
         return 41001;
     if (row.Text(0) != passwordHash)
@@ -394,14 +431,15 @@ int CPolicyStore::LoginState(const std::string& userID, const std::string& passw
     return 0;
 }
 
-int CPolicyStore::SettleLogin(const std::string& userID, const std::string& passwordHash, bool matches, int64_t now)
+int CPolicyStore::SettleLogin(const AccountTable& table, const std::string& userID, const std::string& passwordHash,
+                              bool matches, int64_t now)
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
     sqlite3* const db = m_pWriter.get();
     bool counted = false;
     if (matches) {
         // The usual login, of an open account with nothing counted, writes nothing.
-        if (const int state = LoginState(userID, passwordHash, now, counted))
+        if (const int state = LoginState(table, userID, passwordHash, now, counted))
             return state;
         if (!counted)
             return 40000;
@@ -409,19 +447,22 @@ int CPolicyStore::SettleLogin(const std::string& userID, const std::string& pass
     // One statement reads and writes the counts under the database's write lock, so that failures
     // at the same time each count once; it changes nothing when the account is locked by then, or
     // removed, or has another password. Synchronous: a lock-out survives a crash.
-    Statement update(db, matches ? "UPDATE users SET failed_logins = 0, locked_until = 0 "
-                                   "WHERE user_id = ?1 AND password_hash = ?2 AND locked_until <= ?3"
-                                 : "UPDATE users SET failed_logins = "
-                                   "CASE WHEN failed_logins + 1 >= ?4 THEN 0 ELSE failed_logins + 1 END, "
-                                   "locked_until = CASE WHEN failed_logins + 1 >= ?4 THEN ?3 + ?5 ELSE 0 END "
-                                   "WHERE user_id = ?1 AND password_hash = ?2 AND locked_until <= ?3");
+    const std::string where =
+        std::string(" WHERE ") + table.idColumn + " = ?1 AND password_hash = ?2 AND locked_until <= ?3";
+    Statement update(db, ((matches ? std::string("UPDATE ") + table.table + " SET failed_logins = 0, locked_until = 0"
+                                   : std::string("UPDATE ") + table.table +
+                                         " SET failed_logins = "
+                                         "CASE WHEN failed_logins + 1 >= ?4 THEN 0 ELSE failed_logins + 1 END, "
+                                         "locked_until = CASE WHEN failed_logins + 1 >= ?4 THEN ?3 + ?5 ELSE 0 END") +
+                          where)
+                             .c_str());
     update.Bind(1, userID).Bind(2, passwordHash).Bind(3, now);
     if (!matches)
         update.Bind(4, int64_t{kLockThreshold}).Bind(5, kLockSeconds);
     update.Step();
     if (sqlite3_changes(db) != 0)
         return matches ? 40000 : 41001;
-    if (const int state = LoginState(userID, passwordHash, now, counted))
+    if (const int state = LoginState(table, userID, passwordHash, now, counted))
         return state;
     // Open again by now (unlocked between the two statements): a success stands, a failure is
     // checked once more so that it is counted.
@@ -558,7 +599,8 @@ bool CPolicyStore::DeleteTakeOut(const std::string& key, const std::string& acto
 }
 
 DecisionResult CPolicyStore::Decide(const std::string& key, int32_t state, const std::string& start,
-                                    const std::string& end, const char* actor, int64_t now)
+                                    const std::string& end, const std::string& comment, const std::string& actor,
+                                    int64_t now)
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
     sqlite3* const db = m_pWriter.get();
@@ -582,25 +624,38 @@ DecisionResult CPolicyStore::Decide(const std::string& key, int32_t state, const
         .Bind(4, approvedEnd)
         .Bind(5, FormatTime(now))
         .Step();
-    AddHistory(key, state, approvedStart, approvedEnd, "", actor, now);
+    AddHistory(key, state, approvedStart, approvedEnd, comment, actor, now);
     transaction.Commit();
     return DecisionResult::Done;
 }
 
 DecisionResult CPolicyStore::Approve(const std::string& key, const std::string& start, const std::string& end,
-                                     int64_t now)
+                                     int64_t now, const std::string& comment, const std::string& actor)
 {
-    return Decide(key, TAKEOUT_APPROVED, start, end, "admin", now);
+    return Decide(key, TAKEOUT_APPROVED, start, end, comment, actor, now);
 }
 
-DecisionResult CPolicyStore::Refuse(const std::string& key, int64_t now)
+DecisionResult CPolicyStore::Refuse(const std::string& key, int64_t now, const std::string& comment,
+                                    const std::string& actor)
 {
-    return Decide(key, TAKEOUT_REFUSED, "", "", "admin", now);
+    return Decide(key, TAKEOUT_REFUSED, "", "", comment, actor, now);
 }
 
 DecisionResult CPolicyStore::Cancel(const std::string& key, int64_t now)
 {
-    return Decide(key, TAKEOUT_CANCELLED, "", "", "admin", now);
+    return Decide(key, TAKEOUT_CANCELLED, "", "", "", "admin", now);
+}
+
+std::vector<TakeOutEvent> CPolicyStore::TakeOutHistory()
+{
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    Statement rows(m_pReader.get(), "SELECT takeout_key, at, state, start_date, end_date, reason, actor "
+                                    "FROM takeout_history ORDER BY id");
+    std::vector<TakeOutEvent> list;
+    while (rows.Step())
+        list.push_back({rows.Text(0), rows.Text(1), static_cast<int32_t>(rows.Int(2)), rows.Text(3), rows.Text(4),
+                        rows.Text(5), rows.Text(6)});
+    return list;
 }
 
 std::vector<TakeOutRequest> CPolicyStore::ListTakeOuts()
@@ -679,10 +734,86 @@ bool CPolicyStore::RemoveUser(const std::string& userID)
 
 bool CPolicyStore::UnlockUser(const std::string& userID)
 {
+    return ClearFailures(kUsers, userID);
+}
+
+bool CPolicyStore::ClearFailures(const AccountTable& table, const std::string& id)
+{
     std::lock_guard<std::mutex> lock(m_writeMutex);
     sqlite3* const db = m_pWriter.get();
-    Statement(db, "UPDATE users SET failed_logins = 0, locked_until = 0 WHERE user_id = ?1").Bind(1, userID).Step();
+    Statement(db, (std::string("UPDATE ") + table.table + " SET failed_logins = 0, locked_until = 0 WHERE " +
+                   table.idColumn + " = ?1")
+                      .c_str())
+        .Bind(1, id)
+        .Step();
     return sqlite3_changes(db) != 0;
+}
+
+std::optional<UserEntry> CPolicyStore::FindUser(const std::string& userID)
+{
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    Statement row(m_pReader.get(), "SELECT user_id, company_id, group_id, position, failed_logins, locked_until "
+                                   "FROM users WHERE user_id = ?1");
+    if (!row.Bind(1, userID).Step())
+        return std::nullopt;
+    return UserEntry{row.Text(0), row.Text(1), row.Text(2), row.Text(3), static_cast<int>(row.Int(4)), row.Int(5)};
+}
+
+void CPolicyStore::AddAdmin(const std::string& name, const std::string& password)
+{
+    const std::string passwordHash = HashPassword(password); // before the write lock
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    sqlite3* const db = m_pWriter.get();
+    Transaction transaction(db);
+    Statement exists(db, "SELECT count(*) FROM admins WHERE name = ?1");
+    exists.Bind(1, name).Step();
+    if (exists.Int(0) != 0)
+        throw CStoreError("administrator " + name + " exists already");
+    Statement(db, "INSERT INTO admins(name, password_hash) VALUES (?1, ?2)").Bind(1, name).Bind(2, passwordHash).Step();
+    transaction.Commit();
+}
+
+std::vector<AdminEntry> CPolicyStore::ListAdmins()
+{
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    Statement rows(m_pReader.get(), "SELECT name, failed_logins, locked_until FROM admins ORDER BY name");
+    std::vector<AdminEntry> list;
+    while (rows.Step())
+        list.push_back({rows.Text(0), static_cast<int>(rows.Int(1)), rows.Int(2)});
+    return list;
+}
+
+bool CPolicyStore::RemoveAdmin(const std::string& name)
+{
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    sqlite3* const db = m_pWriter.get();
+    Statement(db, "DELETE FROM admins WHERE name = ?1").Bind(1, name).Step();
+    return sqlite3_changes(db) != 0;
+}
+
+bool CPolicyStore::UnlockAdmin(const std::string& name)
+{
+    return ClearFailures(kAdmins, name);
+}
+
+bool CPolicyStore::AdminExists(const std::string& name)
+{
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    Statement row(m_pReader.get(), "SELECT count(*) FROM admins WHERE name = ?1");
+    row.Bind(1, name).Step();
+    return row.Int(0) != 0;
+}
+
+int CPolicyStore::AdminLogin(const std::string& name, const std::string& password, int64_t now)
+{
+    return CheckAccount(kAdmins, name, password, now, [&](std::string& hash) {
+        std::lock_guard<std::mutex> lock(m_readMutex);
+        Statement row(m_pReader.get(), "SELECT password_hash FROM admins WHERE name = ?1");
+        if (!row.Bind(1, name).Step())
+            return false;
+        hash = row.Text(0);
+        return true;
+    });
 }
 
 std::string CPolicyStore::DefaultCompany()

@@ -19,6 +19,7 @@
 #include <stdint.h>
 #include <time.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -64,12 +65,39 @@ struct ExchangeEntry
     int status = 0;
 };
 
+// An administrator of the console: an account apart from the agent users, with the same lock-out.
+struct AdminEntry
+{
+    std::string name;
+    int failedLogins = 0;
+    int64_t lockedUntil = 0;
+};
+
+// One step in the life of a take-out request.
+struct TakeOutEvent
+{
+    std::string key;
+    std::string at; // ISO 8601, UTC
+    int32_t state = TAKEOUT_REQUESTED;
+    std::string start; // the dates requested or approved; empty for the other steps
+    std::string end;
+    std::string text;  // the reason of a request, the comment of a decision
+    std::string actor; // the user, "admin" (command line), "admin:NAME" (console), "superseded"
+};
+
 // Outcome of an administrator's take-out decision.
 enum class DecisionResult
 {
     Done,
     UnknownKey,
     NotOpen // refused, cancelled or deleted: no longer open to a decision
+};
+
+// Where an account with a password and a lock-out lives: the agent users or the administrators.
+struct AccountTable
+{
+    const char* table;
+    const char* idColumn;
 };
 
 class CPolicyStore
@@ -108,10 +136,15 @@ public:
     bool DeleteTakeOut(const std::string& key, const std::string& actor, int64_t now);
 
     // The administrator's decisions. Approve takes the requested dates when start/end are empty.
-    DecisionResult Approve(const std::string& key, const std::string& start, const std::string& end, int64_t now);
-    DecisionResult Refuse(const std::string& key, int64_t now);
+    // The comment and the actor go into the request's history.
+    DecisionResult Approve(const std::string& key, const std::string& start, const std::string& end, int64_t now,
+                           const std::string& comment = "", const std::string& actor = "admin");
+    DecisionResult Refuse(const std::string& key, int64_t now, const std::string& comment = "",
+                          const std::string& actor = "admin");
     DecisionResult Cancel(const std::string& key, int64_t now);
     std::vector<TakeOutRequest> ListTakeOuts();
+    // Every step of every request, oldest first.
+    std::vector<TakeOutEvent> TakeOutHistory();
 
     std::vector<DocLevelEntry> Levels();
     // The 42 bytes of ACL data for user and level: 40000, 41001 unknown user, 45005 no data.
@@ -124,6 +157,16 @@ public:
     std::vector<UserEntry> ListUsers();
     bool RemoveUser(const std::string& userID);
     bool UnlockUser(const std::string& userID);
+    std::optional<UserEntry> FindUser(const std::string& userID);
+
+    // The console's administrators. AddAdmin throws CStoreError on a clash; AdminLogin answers
+    // like Login (40000, 41001, 41002) and counts towards the same lock-out.
+    void AddAdmin(const std::string& name, const std::string& password);
+    std::vector<AdminEntry> ListAdmins();
+    bool RemoveAdmin(const std::string& name);
+    bool UnlockAdmin(const std::string& name);
+    bool AdminExists(const std::string& name);
+    int AdminLogin(const std::string& name, const std::string& password, int64_t now);
     // The company and group that `user add` uses when none is given.
     std::string DefaultCompany();
     std::string DefaultGroup();
@@ -141,6 +184,11 @@ private:
     static constexpr int kLoginAttempts = 3;
 
     void CreateIfNew();
+    // The tables added after the first layout, created in a store that lacks them.
+    void AddLaterTables();
+    // Checks a password of an account in table and settles the outcome; fills the hash's reader.
+    int CheckAccount(const AccountTable& table, const std::string& id, const std::string& password,
+                     int64_t now, const std::function<bool(std::string&)>& readHash);
     void SeedDemoDirectory(const std::string& managerHash, const std::string& staffHash);
     void InsertUser(const std::string& userID, const std::string& passwordHash, const std::string& companyID,
                     const std::string& groupID, const std::string& positionID);
@@ -148,13 +196,16 @@ private:
     bool ReadLogin(const std::string& userID, std::string& passwordHash, UserPolicy& policy);
     // The account now, under the write lock: 41001 removed, kPasswordChanged, 41002 locked, 0 open
     // (counted: failures or an expired lock to clear).
-    int LoginState(const std::string& userID, const std::string& passwordHash, int64_t now, bool& counted);
+    int LoginState(const AccountTable& table, const std::string& userID, const std::string& passwordHash, int64_t now,
+                   bool& counted);
     // Counts a failure or clears the counts in one short write: 40000, 41001, 41002 or kPasswordChanged.
-    int SettleLogin(const std::string& userID, const std::string& passwordHash, bool matches, int64_t now);
+    int SettleLogin(const AccountTable& table, const std::string& userID, const std::string& passwordHash,
+                    bool matches, int64_t now);
+    bool ClearFailures(const AccountTable& table, const std::string& id);
     void AddHistory(const std::string& key, int32_t state, const std::string& start, const std::string& end,
                     const std::string& reason, const std::string& actor, int64_t now);
     DecisionResult Decide(const std::string& key, int32_t state, const std::string& start, const std::string& end,
-                          const char* actor, int64_t now);
+                          const std::string& comment, const std::string& actor, int64_t now);
 
     // Declared in the order they are opened: the writer creates a new store.
     std::mutex m_writeMutex; // serialises the writer and the journal, which never contend inside the process

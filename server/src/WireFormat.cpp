@@ -353,9 +353,26 @@ std::string EncodeLevelListReply(const std::vector<DocLevelEntry>& levels)
     return Success(reply);
 }
 
-std::string EncodeWebLoginPage(int status, const UserPolicy* policy)
+std::string EncodeWebLoginPage(int status, const UserPolicy* policy, const std::string& lockedUntil)
 {
-    std::string page = "<html><head><title>vlpolicyd login</title></head><body>\n";
+    std::string words;
+    if (status == kStatusOk && policy != nullptr)
+        words = "Logged in as " + policy->userID + " (company " + policy->companyID + ", group " + policy->groupID + ").";
+    else if (status == kStatusBadLogin)
+        words = "Not logged in: unknown user or wrong password.";
+    else if (status == kStatusLocked)
+        words = "Not logged in: the account is locked after too many failed logins" +
+                (lockedUntil.empty() ? std::string(".") : " until " + lockedUntil + ".");
+    else if (status == kStatusMalformed)
+        words = "Not logged in: the form needs a user ID and a password.";
+    else
+        words = "Not logged in: the server could not check the login (status " + std::to_string(status) + ").";
+    std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>vlpolicyd login</title>"
+                       "</head><body>\n<h1>vlpolicyd login</h1>\n<p id=\"outcome\">" +
+                       HtmlEscape(words) + "</p>\n";
+    if (status != kStatusOk)
+        page += "<p><a href=\"/login\">Try again</a></p>\n";
+    page += "<div id=\"record\" hidden>\n";
     auto element = [&page](const char* tag, const std::string& value) {
         page += "<";
         page += tag;
@@ -387,8 +404,25 @@ std::string EncodeWebLoginPage(int status, const UserPolicy* policy)
         for (const auto& flag : kFlags)
             element(flag.tag, std::to_string(p.abAppFlags[flag.place]));
     }
-    page += "</body></html>\n";
+    page += "</div>\n</body></html>\n";
     return page;
+}
+
+std::string HtmlEscape(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
 }
 
 std::string Printable(const std::string& text)

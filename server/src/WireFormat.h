@@ -92,8 +92,13 @@ std::string EncodeAclReply(const std::string& aclData);
 // 40000, the tag and the 241-byte level list (at most 10 entries).
 std::string EncodeLevelListReply(const std::vector<DocLevelEntry>& levels);
 
-// The web login's reply page: <Result>status</Result> and, on 40000, the user's policy values.
-std::string EncodeWebLoginPage(int status, const UserPolicy* policy);
+// The web login's reply page: <Result>status</Result> and, on 40000, the user's policy values, for
+// the agent; before them the outcome in words for a person (on 41002 with lockedUntil, the time
+// the lock ends). The words are escaped, so they never hold a tag the agent looks for.
+std::string EncodeWebLoginPage(int status, const UserPolicy* policy, const std::string& lockedUntil = "");
+
+// text with &, <, >, " and ' written as character references: safe in HTML text and attributes.
+std::string HtmlEscape(const std::string& text);
 
 // A text made safe for one log line: bytes outside printable ASCII become '?'.
 std::string Printable(const std::string& text);

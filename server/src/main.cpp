@@ -5,14 +5,17 @@
 //   vlpolicyd user add ID --password PW [--company ID] [--group ID] [--position CODE]
 //   vlpolicyd user list | user remove ID | user unlock ID
 //   vlpolicyd takeout list | takeout approve KEY [--start YYYYMMDD --end YYYYMMDD]
-//   vlpolicyd takeout refuse KEY | takeout cancel KEY
+//   vlpolicyd takeout refuse KEY | takeout cancel KEY      (approve and refuse take --comment TEXT)
+//   vlpolicyd admin add NAME [--password PW] | admin list | admin remove NAME | admin unlock NAME
 //   vlpolicyd log [--last N]
 // Every command takes --db FILE (default vlpolicy.db). Exit codes: 0 done, 1 refused or failed,
 // 2 usage.
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
+#include <termios.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -149,6 +152,47 @@ void PrintTakeOut(const vlpolicy::TakeOutRequest& request)
            vlpolicy::Printable(request.reason).c_str());
 }
 
+// One line of standard input without its line end; false at end of input.
+bool ReadLine(std::string& line)
+{
+    line.clear();
+    int c;
+    while ((c = getchar()) != EOF && c != '\n')
+        line += static_cast<char>(c);
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return c != EOF || !line.empty();
+}
+
+// A new password for an administrator: from the terminal without echo, asked twice, or one line of
+// standard input when that is not a terminal. Never from the environment, never printed.
+std::string ReadNewPassword(const std::string& name)
+{
+    std::string password;
+    if (!isatty(STDIN_FILENO)) {
+        if (!ReadLine(password))
+            throw CommandError("no password on standard input", kExitUsage);
+        return password;
+    }
+    termios saved;
+    tcgetattr(STDIN_FILENO, &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    std::string again;
+    fprintf(stderr, "password for %s: ", name.c_str());
+    const bool read = ReadLine(password);
+    fprintf(stderr, "\nagain: ");
+    const bool readAgain = read && ReadLine(again);
+    fprintf(stderr, "\n");
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    if (!readAgain)
+        throw CommandError("no password given", kExitUsage);
+    if (password != again)
+        throw CommandError("the two passwords differ", kExitUsage);
+    return password;
+}
+
 void CheckDecision(vlpolicy::DecisionResult result, const std::string& key)
 {
     if (result == vlpolicy::DecisionResult::UnknownKey)
@@ -169,6 +213,23 @@ int main(int argc, char** argv)
         command->add_option("--db", db, "the store (SQLite); created with a demonstration directory when new")
             ->capture_default_str();
         return command;
+    };
+
+    // A command that does one thing to one named account; refused (exit 1) when the name is unknown.
+    auto accountCommand = [&](CLI::App* parent, const char* name, const char* help, const char* argument,
+                              std::string& target, bool (CPolicyStore::*operation)(const std::string&),
+                              const std::string& unknown, const std::string& done) {
+        CLI::App* command = withDb(parent->add_subcommand(name, help));
+        command->add_option(argument, target, std::string(argument) == "ID" ? "user ID" : "name")->required();
+        command->callback([&db, &run, &target, operation, unknown, done] {
+            run = [&db, &target, operation, unknown, done] {
+                CPolicyStore store(db);
+                if (!(store.*operation)(target))
+                    throw CommandError(unknown + target, kExitRefused);
+                printf("%s%s\n", done.c_str(), target.c_str());
+                return 0;
+            };
+        });
     };
 
     std::string listen = "127.0.0.1:8480";
@@ -255,31 +316,55 @@ int main(int argc, char** argv)
             return 0;
         };
     });
-    CLI::App* userRemove = withDb(user->add_subcommand("remove", "remove a user"));
-    userRemove->add_option("ID", userID, "user ID")->required();
-    CLI::App* userUnlock = withDb(user->add_subcommand("unlock", "lift a lock-out and clear the failed logins"));
-    userUnlock->add_option("ID", userID, "user ID")->required();
-    userRemove->callback([&] {
+    accountCommand(user, "remove", "remove a user", "ID", userID, &CPolicyStore::RemoveUser, "unknown user ",
+                   "removed ");
+    accountCommand(user, "unlock", "lift a lock-out and clear the failed logins", "ID", userID,
+                   &CPolicyStore::UnlockUser, "unknown user ", "unlocked ");
+
+    CLI::App* admin = app.add_subcommand("admin", "the administrators of the console (/admin)")->require_subcommand(1);
+    std::string adminName, adminPassword;
+    CLI::App* adminAdd = withDb(admin->add_subcommand("add", "add an administrator"));
+    adminAdd->add_option("NAME", adminName, "name, at most 20 characters")->required();
+    adminAdd->add_option("--password", adminPassword,
+                         "password, 8 to 128 characters (asked without echo, or read from standard input, "
+                         "when not given)");
+    adminAdd->callback([&] {
         run = [&] {
+            CheckName("the administrator's name", adminName, 20);
+            if (adminPassword.empty())
+                adminPassword = ReadNewPassword(adminName);
+            if (adminPassword.size() < 8 || adminPassword.size() > 128)
+                throw CommandError("the password must be 8 to 128 characters", kExitUsage);
             CPolicyStore store(db);
-            if (!store.RemoveUser(userID))
-                throw CommandError("unknown user " + userID, kExitRefused);
-            printf("removed %s\n", userID.c_str());
+            try {
+                store.AddAdmin(adminName, adminPassword);
+            } catch (const vlpolicy::CStoreError& error) {
+                throw CommandError(error.what(), kExitRefused);
+            }
+            printf("added administrator %s\n", adminName.c_str());
             return 0;
         };
     });
-    userUnlock->callback([&] {
+    CLI::App* adminList = withDb(admin->add_subcommand("list", "list the administrators, one per line"));
+    adminList->callback([&] {
         run = [&] {
             CPolicyStore store(db);
-            if (!store.UnlockUser(userID))
-                throw CommandError("unknown user " + userID, kExitRefused);
-            printf("unlocked %s\n", userID.c_str());
+            const int64_t now = Now();
+            for (const vlpolicy::AdminEntry& entry : store.ListAdmins())
+                printf("%s\t%s\n", entry.name.c_str(),
+                       entry.lockedUntil > now
+                           ? ("locked until " + CPolicyStore::FormatTime(entry.lockedUntil)).c_str()
+                           : ("failed sign-ins " + std::to_string(entry.failedLogins)).c_str());
             return 0;
         };
     });
+    accountCommand(admin, "remove", "remove an administrator (ends their sessions)", "NAME", adminName,
+                   &CPolicyStore::RemoveAdmin, "unknown administrator ", "removed administrator ");
+    accountCommand(admin, "unlock", "lift an administrator's lock-out", "NAME", adminName, &CPolicyStore::UnlockAdmin,
+                   "unknown administrator ", "unlocked administrator ");
 
     CLI::App* takeout = app.add_subcommand("takeout", "take-out requests and their decisions")->require_subcommand(1);
-    std::string key, start, end;
+    std::string key, start, end, comment;
     CLI::App* takeoutList = withDb(takeout->add_subcommand(
         "list", "one request per line: key, user, state, requested start and end, approved start and end, reason"));
     takeoutList->callback([&] {
@@ -296,6 +381,7 @@ int main(int argc, char** argv)
     CLI::Option* endOption = approve->add_option("--end", end, "approved end date, YYYYMMDD");
     startOption->needs(endOption);
     endOption->needs(startOption);
+    approve->add_option("--comment", comment, "a comment kept in the request's history");
     approve->callback([&] {
         run = [&] {
             if (!start.empty() &&
@@ -303,17 +389,18 @@ int main(int argc, char** argv)
                 throw CommandError("--start and --end must be dates YYYYMMDD, the start not after the end",
                                    kExitUsage);
             CPolicyStore store(db);
-            CheckDecision(store.Approve(key, start, end, Now()), key);
+            CheckDecision(store.Approve(key, start, end, Now(), comment), key);
             printf("approved %s\n", key.c_str());
             return 0;
         };
     });
     CLI::App* refuse = withDb(takeout->add_subcommand("refuse", "refuse a request"));
     refuse->add_option("KEY", key, "the take-out key")->required();
+    refuse->add_option("--comment", comment, "a comment kept in the request's history");
     refuse->callback([&] {
         run = [&] {
             CPolicyStore store(db);
-            CheckDecision(store.Refuse(key, Now()), key);
+            CheckDecision(store.Refuse(key, Now(), comment), key);
             printf("refused %s\n", key.c_str());
             return 0;
         };

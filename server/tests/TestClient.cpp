@@ -57,9 +57,9 @@ HttpReply TestClient::Post(const std::string& path, const std::string& body, con
                 extraHeaders + "\r\n" + body);
 }
 
-HttpReply TestClient::Get(const std::string& path)
+HttpReply TestClient::Get(const std::string& path, const std::string& extraHeaders)
 {
-    return Send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    return Send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n");
 }
 
 HttpReply TestClient::Send(const std::string& raw)

@@ -26,7 +26,7 @@ public:
 
     // POST body to path, the way the module's binary exchange sends it (no Content-Type).
     HttpReply Post(const std::string& path, const std::string& body, const std::string& extraHeaders = "");
-    HttpReply Get(const std::string& path);
+    HttpReply Get(const std::string& path, const std::string& extraHeaders = "");
     // Sends raw bytes as they are and reads one reply.
     HttpReply Send(const std::string& raw);
     // How many connections this client has opened so far.

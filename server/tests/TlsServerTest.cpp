@@ -74,6 +74,17 @@ TEST_F(TlsServerTest, ServesHttpsToClientsThatTrustTheCaOnly)
     }
     TestClient plain(port);
     EXPECT_EQ(plain.Get("/agent").status, 0) << "plain HTTP gets no reply from the TLS server";
+    {
+        // Over TLS the console's session cookie is never sent in clear.
+        store.AddAdmin("root", "console-pass-01");
+        httplib::SSLClient admin("127.0.0.1", port);
+        admin.set_ca_cert_path(m_files.caCertificate.c_str());
+        const auto reply = admin.Post("/admin/signin", "name=root&password=console-pass-01",
+                                      "application/x-www-form-urlencoded");
+        ASSERT_TRUE(reply) << httplib::to_string(reply.error());
+        EXPECT_EQ(reply->status, 303);
+        EXPECT_NE(reply->get_header_value("Set-Cookie").find("; HttpOnly; SameSite=Strict; Secure"), std::string::npos);
+    }
 
     server.Stop();
     serving.join();

@@ -47,6 +47,24 @@ expect_exit 0 "$bin" user unlock alice --db "$db"
 expect_exit 0 "$bin" user remove alice --db "$db"
 expect_exit 1 "$bin" user remove alice --db "$db"
 
+# The console's administrators: the password from standard input when not given, never echoed.
+echo 'console-pass-01' | expect_exit 0 "$bin" admin add root --db "$db"
+expect_exit 0 "$bin" admin add second --password 'another-pass' --db "$db"
+grep -q 'pass' "$work/out" "$work/err" && fail "admin add shows the password"
+expect_exit 1 "$bin" admin add root --password 'console-pass-02' --db "$db"
+grep -q 'exists already' "$work/err" || fail "duplicate administrator message"
+expect_exit 2 "$bin" admin add short --password 'seven77' --db "$db"
+expect_exit 2 "$bin" admin add '<b>' --password 'long-enough' --db "$db"
+: | expect_exit 2 "$bin" admin add nopass --db "$db"
+expect_exit 0 "$bin" admin list --db "$db"
+[ "$(cut -f1 "$work/out" | tr '\n' ' ')" = "root second " ] || fail "admin list: $(cat "$work/out")"
+curl -s --max-time 5 -o /dev/null -w '%{http_code}' -d 'name=root&password=console-pass-01' "${url%/agent}/admin/signin" \
+    >"$work/status"
+[ "$(cat "$work/status")" = 303 ] || fail "the added administrator cannot sign in: $(cat "$work/status")"
+expect_exit 0 "$bin" admin remove second --db "$db"
+expect_exit 1 "$bin" admin remove second --db "$db"
+expect_exit 0 "$bin" admin unlock root --db "$db"
+
 # A take-out by the binary exchange, then decided on the command line.
 printf '_%%REQ_OUT%%_demo02' >"$work/req"
 head -c 14 /dev/zero >>"$work/req"
@@ -75,7 +93,8 @@ expect_exit 0 "$bin" takeout refuse "$key" --db "$db"
 expect_exit 1 "$bin" takeout cancel "$key" --db "$db"
 
 expect_exit 0 "$bin" log --db "$db"
-[ "$(wc -l <"$work/out")" = 2 ] || fail "log: $(cat "$work/out")"
+[ "$(wc -l <"$work/out")" = 3 ] || fail "log: $(cat "$work/out")"
+grep -q ' 127.0.0.1 admin-signin root 40000$' "$work/out" || fail "console sign-in log line: $(cat "$work/out")"
 expect_exit 0 "$bin" log --last 1 --db "$db"
 [ "$(wc -l <"$work/out")" = 1 ] || fail "log --last 1: $(cat "$work/out")"
 grep -q ' 127.0.0.1 takeout demo02 40000$' "$work/out" || fail "log line: $(cat "$work/out")"
@@ -86,6 +105,7 @@ expect_exit 2 "$bin" frobnicate
 [ "$(wc -l <"$work/err")" = 1 ] || fail "usage error is not one line: $(cat "$work/err")"
 expect_exit 2 "$bin" serve --listen 127.0.0.1:99999 --db "$db"
 expect_exit 2 "$bin" serve --path 'no-slash' --db "$db"
+expect_exit 2 "$bin" serve --path /admin --db "$db"
 expect_exit 0 "$bin" takeout approve --help
 grep -q -- '--start' "$work/out" || fail "approve --help"
 
