@@ -4,7 +4,10 @@
 // the login page the agent opens is filled in with a good and a bad password. A screenshot of
 // each page goes to OUTDIR. Everything talks to 127.0.0.1; every wait is bounded.
 //
-// Usage: node console_test.mjs VLPOLICYD VLTESTAGENT OUTDIR
+// Usage: node console_test.mjs VLPOLICYD AGENT OUTDIR
+// AGENT speaks vltestagent's three commands (login, takeout, status). The limits are seconds from the
+// environment: VLPOLICYD_BROWSER_TEST_LIMIT for the whole run (100 unless set) and
+// VLPOLICYD_BROWSER_AGENT_LIMIT for one agent command (10), raised for an agent that runs under Wine.
 import { spawn, spawnSync } from 'node:child_process';
 import { mkdtempSync, mkdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -21,16 +24,23 @@ let context = null;
 let passed = 0;
 let failed = 0;
 
+function seconds(name, fallback) {
+  const value = Number(process.env[name]);
+  return Number.isInteger(value) && value > 0 ? value : fallback;
+}
+const testLimit = seconds('VLPOLICYD_BROWSER_TEST_LIMIT', 100);
+const agentLimit = seconds('VLPOLICYD_BROWSER_AGENT_LIMIT', 10);
+
 function cleanUp() {
   if (server && server.exitCode === null) server.kill('SIGTERM');
   rmSync(work, { recursive: true, force: true });
 }
 // The whole run is bounded: a hang fails the test instead of holding the suite.
 const watchdog = setTimeout(() => {
-  console.log('FAIL: the browser test did not finish within 100 s');
+  console.log(`FAIL: the browser test did not finish within ${testLimit} s`);
   cleanUp();
   process.exit(1);
-}, 100_000);
+}, testLimit * 1000);
 
 function check(condition, what, detail = '') {
   if (condition) {
@@ -42,8 +52,8 @@ function check(condition, what, detail = '') {
   }
 }
 
-function run(program, args, input) {
-  const result = spawnSync(program, args, { input, encoding: 'utf8', timeout: 10_000 });
+function run(program, args, input, limit = 10) {
+  const result = spawnSync(program, args, { input, encoding: 'utf8', timeout: limit * 1000 });
   return { code: result.status, out: (result.stdout || '').trim(), err: (result.stderr || '').trim() };
 }
 
@@ -75,7 +85,7 @@ async function main() {
   check(added.code === 0, 'admin add reads the password from standard input', added.err);
   const port = await startServer();
   const base = `http://127.0.0.1:${port}`;
-  const agent = (...args) => run(agentProgram, [String(port), ...args]);
+  const agent = (...args) => run(agentProgram, [String(port), ...args], undefined, agentLimit);
 
   const first = agent('takeout', 'demo01', '20270101', '20270105', 'trade fair in Lyon');
   check(first.code === 0 && /^[0-9a-f]{32}$/.test(first.out), 'the agent requests a take-out', first.out);
