@@ -41,12 +41,10 @@ tls_setup() {
     build-server/vlpolicyd serve --listen 127.0.0.1:0 --db "$tls_work/tls.db" --tls-cert "$tls_work/server.pem" \
         --tls-key "$tls_work/server-key.pem" >"$tls_work/tls.out" 2>/dev/null </dev/null &
     tls_servers="$!"
+    tls_url=$(scripts/listening.sh "$tls_work/tls.out" "$tls_servers")
     build-server/vlpolicyd serve --listen 127.0.0.1:0 --db "$tls_work/plain.db" >"$tls_work/plain.out" 2>/dev/null </dev/null &
+    plain_url=$(scripts/listening.sh "$tls_work/plain.out" "$!")
     tls_servers="$tls_servers $!"
-    for _ in $(seq 1 100); do
-        grep -q '^listening' "$tls_work/tls.out" && grep -q '^listening' "$tls_work/plain.out" && break
-        sleep 0.1
-    done
     tls_ca="Z:$(printf '%s' "$tls_work/ca.pem" | tr / '\\')"
     build/wine-run.sh build/bin/vlagt.exe trust "$tls_ca" >/dev/null </dev/null
 }
@@ -63,8 +61,7 @@ for program in $programs; do
     echo "== $(basename "$program" .exe)"
     if [ "$(basename "$program")" = bench_tls_exchange.exe ]; then
         [ -n "$tls_work" ] || tls_setup
-        VLAGT_WINE_TIMEOUT=1800 build/wine-run.sh "$program" "$(sed -n 's/^listening on //p' "$tls_work/tls.out")" \
-            "$(sed -n 's/^listening on //p' "$tls_work/plain.out")"
+        VLAGT_WINE_TIMEOUT=1800 build/wine-run.sh "$program" "$tls_url" "$plain_url"
     else
         VLAGT_WINE_TIMEOUT=1800 build/wine-run.sh "$program"
     fi

@@ -1,20 +1,24 @@
 #!/bin/sh
 # Runs whole test programs of a build again and again under load, to catch what only shows rarely
-# (a crash at process exit, say): scripts/soak.sh [-b BUILD] [-n RUNS] [-t SECONDS] PROGRAM...
+# (a crash at process exit, say).
 # PROGRAM is a test program's name without "_tests.exe" (policy, netstatus, ...). Each round runs
 # every program once, in the build's own prefix, with Wine's error and crash output kept, while one
-# busy loop per core but one keeps the machine loaded. A run fails when it exits with anything but 0,
+# busy loop per core but one keeps the machine loaded (-l LOOPS sets their number: a second soak
+# beside a first one needs none of its own). A run fails when it exits with anything but 0,
 # or prints a crash or an unhandled exception; its whole output is kept under BUILD/soak/. Stops
 # after RUNS rounds (50) or once SECONDS (3600) have passed, and prints the runs per program.
+# Usage: scripts/soak.sh [-b BUILD] [-l LOOPS] [-n RUNS] [-t SECONDS] PROGRAM...
 set -eu
 cd "$(dirname "$0")/.."
 
 build=build
 runs=50
 limit=3600
-while getopts b:n:t: option; do
+busy=$(($(nproc) - 1))
+while getopts b:l:n:t: option; do
     case "$option" in
     b) build=$OPTARG ;;
+    l) busy=$OPTARG ;;
     n) runs=$OPTARG ;;
     t) limit=$OPTARG ;;
     *) exit 2 ;;
@@ -22,7 +26,7 @@ while getopts b:n:t: option; do
 done
 shift $((OPTIND - 1))
 if [ "$#" -eq 0 ]; then
-    echo "usage: scripts/soak.sh [-b BUILD] [-n RUNS] [-t SECONDS] PROGRAM..." >&2
+    echo "usage: scripts/soak.sh [-b BUILD] [-l LOOPS] [-n RUNS] [-t SECONDS] PROGRAM..." >&2
     exit 2
 fi
 for program in "$@"; do
@@ -40,7 +44,6 @@ stop() {
 trap stop EXIT
 trap 'exit 130' INT TERM HUP
 "$build/wine-prefix.sh" start
-busy=$(($(nproc) - 1))
 while [ "$busy" -gt 0 ]; do
     sh -c 'while :; do :; done' </dev/null >/dev/null 2>&1 &
     loaders="$loaders $!"

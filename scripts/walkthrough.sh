@@ -126,17 +126,6 @@ CA_WIN="Z:$(printf '%s' "$WORK/tls/ca.pem" | tr / '\\')"
 step "trust the test CA in this prefix (the machine's trusted root store)" 0 "trusted as a root CA" \
     vlagt trust "$CA_WIN"
 
-# wait_listening OUTFILE PID: the URL vlpolicyd reports once it listens, in LISTENING.
-wait_listening() {
-    LISTENING=""
-    for _ in $(seq 1 100); do
-        LISTENING=$(sed -n 's/^listening on //p' "$1" 2>/dev/null)
-        [ -n "$LISTENING" ] && break
-        kill -0 "$2" 2>/dev/null || break
-        sleep 0.1
-    done
-}
-
 CURRENT="start vlpolicyd"
 STEP=$((STEP + 1))
 echo
@@ -144,8 +133,7 @@ echo "==> [$STEP/$STEPS] start vlpolicyd on 127.0.0.1 over HTTPS with a new stor
 "$POLICYD" serve --listen 127.0.0.1:0 --db "$DB" --tls-cert "$WORK/tls/server.pem" --tls-key "$WORK/tls/server-key.pem" \
     >"$WORK/server.out" 2>"$WORK/server.log" </dev/null &
 SERVER_PID=$!
-wait_listening "$WORK/server.out" "$SERVER_PID"
-URL=$LISTENING
+URL=$("$ROOT/scripts/listening.sh" "$WORK/server.out" "$SERVER_PID")
 [ -n "$URL" ] || fail "vlpolicyd did not report that it listens: $(cat "$WORK/server.log")"
 echo "    listening on $URL"
 
@@ -164,7 +152,7 @@ step "show the server" 0 "tls *yes" vlagt server
 "$POLICYD" serve --listen 127.0.0.1:0 --db "$WORK/other.db" --tls-cert "$WORK/untrusted/server.pem" \
     --tls-key "$WORK/untrusted/server-key.pem" >"$WORK/other.out" 2>"$WORK/other.log" </dev/null &
 OTHER_PID=$!
-wait_listening "$WORK/other.out" "$OTHER_PID"
+LISTENING=$("$ROOT/scripts/listening.sh" "$WORK/other.out" "$OTHER_PID")
 [ -n "$LISTENING" ] || fail "the second vlpolicyd did not start: $(cat "$WORK/other.log")"
 SHOW="printf 'demo-pass-01\\n' | vlagt login demo01 --url $LISTENING"
 step "a server whose certificate is not trusted is refused (nothing is sent to it)" 1 "certificate issuer not trusted" \

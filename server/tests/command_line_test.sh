@@ -5,6 +5,7 @@
 set -u
 bin="$1"
 work="$2"
+listening="$(dirname "$0")/../../scripts/listening.sh"
 rm -rf "$work" && mkdir -p "$work" || exit 1
 db="$work/policy.db"
 failures=0
@@ -27,9 +28,7 @@ grep -q '^demo02	' "$work/out" || fail "user list lacks demo02"
 start_server() {
     "$bin" serve --listen 127.0.0.1:0 --path /agent --db "$db" >"$work/serve.out" 2>>"$work/serve.err" </dev/null &
     server=$!
-    i=0
-    while [ "$i" -lt 100 ] && ! grep -q '^listening on ' "$work/serve.out"; do sleep 0.05; i=$((i + 1)); done
-    url=$(sed 's/^listening on //' "$work/serve.out")
+    url=$(sh "$listening" "$work/serve.out" "$server")
 }
 start_server
 grep -Eqx 'listening on http://127\.0\.0\.1:[0-9]+/agent' "$work/serve.out" || fail "ready line: $(cat "$work/serve.out")"
@@ -127,8 +126,7 @@ expect_exit 1 "$bin" serve --listen 127.0.0.1:0 --tls-cert "$work/tls/server.pem
 "$bin" serve --listen 127.0.0.1:0 --path /agent --db "$db" --tls-cert "$work/tls/server.pem" \
     --tls-key "$work/tls/server-key.pem" >"$work/tls.out" 2>>"$work/serve.err" </dev/null &
 server=$!
-i=0
-while [ "$i" -lt 100 ] && ! grep -q '^listening on ' "$work/tls.out"; do sleep 0.05; i=$((i + 1)); done
+sh "$listening" "$work/tls.out" "$server" >/dev/null
 grep -q '^listening on https://127\.0\.0\.1:[0-9]*/agent$' "$work/tls.out" || fail "TLS ready line: $(cat "$work/tls.out")"
 kill -TERM "$server"
 wait "$server"

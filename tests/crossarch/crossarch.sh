@@ -73,12 +73,7 @@ forget_ccf
 
 "$POLICYD" serve --listen 127.0.0.1:0 --db "$WORK/policy.db" >"$WORK/server.out" 2>"$WORK/server.log" </dev/null &
 SERVER_PID=$!
-URL=""
-for _ in $(seq 1 100); do
-    URL=$(sed -n 's/^listening on //p' "$WORK/server.out" 2>/dev/null)
-    [ -n "$URL" ] && break
-    sleep 0.1
-done
+URL=$("$scripts/listening.sh" "$WORK/server.out" "$SERVER_PID")
 [ -n "$URL" ] || { echo "FAILED: vlpolicyd did not start: $(cat "$WORK/server.log")"; exit 1; }
 
 # 64 -> 32: the server set and the login made by the 64-bit tool.

@@ -89,15 +89,10 @@ if [ -n "${VLAGT_VLPOLICYD:-}" ] && [ -x "$VLAGT_VLPOLICYD" ]; then
     "$VLAGT_VLPOLICYD" serve --listen $address:0 --db "$work/tls/policy.db" --tls-cert "$work/tls/server.pem" \
         --tls-key "$work/tls/server-key.pem" >"$work/tls/serve.out" 2>"$work/tls/serve.err" </dev/null &
     policyd=$!
-    i=0
-    until grep -q '^listening on ' "$work/tls/serve.out" 2>/dev/null; do
-        i=$((i + 1))
-        [ $i -le 100 ] || { cat "$work/tls/serve.err"; echo "vlpolicyd did not start"; exit 1; }
-        sleep 0.1
-    done
+    VLAGT_TLS_URL=$("$scripts/listening.sh" "$work/tls/serve.out" "$policyd") ||
+        { cat "$work/tls/serve.err"; echo "vlpolicyd did not start"; exit 1; }
     "$scripts/bounded.sh" 120 wine "$bin/vlagt.exe" trust "Z:$(echo "$work/tls/ca.pem" | tr / '\\')" >/dev/null </dev/null ||
         { echo "vlagt trust failed"; exit 1; }
-    VLAGT_TLS_URL=$(sed -n 's/^listening on //p' "$work/tls/serve.out")
     VLAGT_TLS_SERVER_LOG="Z:$(echo "$work/tls/serve.err" | tr / '\\')"
     export VLAGT_TLS_URL VLAGT_TLS_SERVER_LOG
 fi

@@ -41,10 +41,8 @@ start_listener() { # start_listener KIND
     rm -f "$work/record" "$work/record.raw"
     "$listener" --certs "$work/ca" --kind "$1" --record "$work/record" >"$work/listener.out" 2>>"$work/listener.err" </dev/null &
     pid=$!
-    i=0
     # Key generation: seconds on a busy machine.
-    while [ "$i" -lt 1200 ] && ! grep -q '^listening on ' "$work/listener.out"; do sleep 0.05; i=$((i + 1)); done
-    port=$(sed -n 's/^listening on //p' "$work/listener.out")
+    port=$(sh "$(dirname "$0")/../../scripts/listening.sh" "$work/listener.out" "$pid" 60)
     [ -n "$port" ] || fail "the listener ($1) did not start: $(cat "$work/listener.err")"
 }
 stop_listener() {

@@ -49,9 +49,7 @@ fi
 # shellcheck disable=SC2086 # the TLS options are words of their own
 "$vlpolicyd" serve --listen 127.0.0.1:0 --path /agent --db "$db" $serve_tls >"$work/serve.out" 2>"$work/serve.err" </dev/null &
 server=$!
-i=0
-while [ "$i" -lt 100 ] && ! grep -q '^listening on ' "$work/serve.out"; do sleep 0.05; i=$((i + 1)); done
-url=$(sed -n 's/^listening on //p' "$work/serve.out")
+url=$(sh "$(dirname "$0")/../../scripts/listening.sh" "$work/serve.out" "$server")
 [ -n "$url" ] || { echo "FAIL: vlpolicyd did not start: $(cat "$work/serve.err")"; exit 1; }
 case "$tls:$url" in tls:https://*|:http://*) ;; *) fail "unexpected scheme: $url" ;; esac
 
