@@ -33,6 +33,8 @@ for program in "$@"; do
     [ -f "$build/bin/${program}_tests.exe" ] || { echo "soak: no $build/bin/${program}_tests.exe" >&2; exit 2; }
 done
 
+# A whole program is one Wine call: leak_tests alone takes many minutes on a loaded machine.
+export VLAGT_WINE_TIMEOUT="${VLAGT_WINE_TIMEOUT:-3600}"
 out="$build/soak"
 mkdir -p "$out"
 loaders=""
