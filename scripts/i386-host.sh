@@ -13,6 +13,7 @@
 #     that it runs the installed qemu, and registers again when not.
 # Exits non-zero with one line naming what is missing when it cannot.
 set -eu
+. "$(cd "$(dirname "$0")" && pwd)/apt.sh"
 
 WINE32=/usr/lib/wine/wine
 QEMU=/usr/bin/qemu-i386-static
@@ -125,6 +126,7 @@ have_backports() {
 # The packages: qemu-user-static from backports, wine64 from the main suite.
 if ! qemu_is_recent || ! installed wine64; then
     if ! qemu_is_recent && ! have_backports; then
+        added=""
         if [ ! -f "$BACKPORTS_LIST" ]; then
             set -- $(mirror_of_main_suite | head -n 1)
             [ $# -ge 1 ] || die "no apt source for Debian's $codename suite to take the mirror from (/etc/apt/sources.list*)"
@@ -135,19 +137,28 @@ if ! qemu_is_recent || ! installed wine64; then
                 echo "Components: main"
                 [ $# -ge 2 ] && echo "Signed-By: $2"
             } >"$BACKPORTS_LIST"
-            echo "added $codename-backports on $1 ($BACKPORTS_LIST)"
+            added=$1
         fi
-        apt-get update
-        have_backports || die "apt cannot read the $codename-backports suite (see $BACKPORTS_LIST)"
+        # A source that apt cannot read would make every later apt-get update on this machine fail:
+        # one this script added goes again unless the suite is readable.
+        if ! apt_update || ! have_backports; then
+            if [ -n "$added" ]; then
+                rm -f "$BACKPORTS_LIST"
+                apt-get update >/dev/null 2>&1 || true
+                die "apt cannot read the $codename-backports suite on $added (source removed again)"
+            fi
+            die "apt cannot read the $codename-backports suite (see $BACKPORTS_LIST)"
+        fi
+        [ -n "$added" ] && echo "added $codename-backports on $added ($BACKPORTS_LIST)"
     fi
     if ! qemu_is_recent; then
-        DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-            -t "$codename-backports" qemu-user-static ||
+        apt_keep_suite "$codename-backports"
+        apt_install -t "$codename-backports" qemu-user-static ||
             die "package qemu-user-static cannot be installed from $codename-backports"
         qemu_is_recent || die "qemu-user-static from $codename-backports is older than $QEMU_MIN_VERSION"
     fi
     if ! installed wine64; then
-        DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends wine64 ||
+        apt_install wine64 ||
             die "package wine64 cannot be installed"
     fi
 fi

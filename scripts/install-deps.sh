@@ -2,6 +2,8 @@
 # Installs what the build and the tests need on Debian 12 (run as root). Idempotent: when every
 # package is present it only checks, in a second or two.
 set -eu
+scripts=$(cd "$(dirname "$0")" && pwd)
+. "$scripts/apt.sh"
 
 packages="g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 cmake ninja-build"
 # The x64 build (the x64 preset): the x86-64 MinGW-w64 posix-thread compilers, and 64-bit Wine, which
@@ -41,13 +43,13 @@ fi
 
 if [ -n "$missing" ]; then
     echo "installing:$missing"
-    apt-get update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $packages
+    apt_update || exit 1
+    apt_install $packages || exit 1
 fi
 
 # The browser test's driver library, exactly as server/tests/browser/package-lock.json pins it (it uses
 # the system's Chromium and downloads no browser). Reinstalled only when the lock asks for another version.
-browser_tests=$(cd "$(dirname "$0")/../server/tests/browser" && pwd)
+browser_tests=$(cd "$scripts/../server/tests/browser" && pwd)
 wanted=$(node -p "require('$browser_tests/package-lock.json').packages['node_modules/playwright-core'].version")
 present=$(node -p "try { require('$browser_tests/node_modules/playwright-core/package.json').version } catch (e) { '' }")
 if [ "$wanted" != "$present" ]; then
@@ -57,4 +59,4 @@ fi
 
 # Wine's 32-bit side needs a host that runs 32-bit x86 programs; where the kernel refuses them, qemu-user
 # runs them (nothing changes on a host that runs them natively).
-scripts/i386-host.sh
+"$scripts/i386-host.sh"
