@@ -59,7 +59,7 @@ function run(program, args, input, limit = 10) {
 
 function startServer() {
   return new Promise((resolve, reject) => {
-    server = spawn(vlpolicyd, ['serve', '--listen', '127.0.0.1:0', '--db', db], { stdio: ['ignore', 'pipe', 'pipe'] });
+    server = spawn(vlpolicyd, ['serve', '--demo', '--listen', '127.0.0.1:0', '--db', db], { stdio: ['ignore', 'pipe', 'pipe'] });
     let seen = '';
     const timer = setTimeout(() => reject(new Error('no ready line within 10 s')), 10_000);
     server.stdout.on('data', (chunk) => {
