@@ -59,7 +59,7 @@ function run(program, args, input, limit = 10) {
 
 function startServer() {
   return new Promise((resolve, reject) => {
-    server = spawn(vlpolicyd, ['serve', '--demo', '--listen', '127.0.0.1:0', '--db', db], { stdio: ['ignore', 'pipe', 'pipe'] });
+    server = spawn(vlpolicyd, ['serve', '--listen', '127.0.0.1:0', '--db', db], { stdio: ['ignore', 'pipe', 'pipe'] });
     let seen = '';
     const timer = setTimeout(() => reject(new Error('no ready line within 10 s')), 10_000);
     server.stdout.on('data', (chunk) => {
@@ -80,7 +80,10 @@ async function shot(page, name) {
 }
 
 async function main() {
-  // The administrator's account, its password on standard input as a script gives it.
+  // The demonstration store (its users demo01 and demo02 play the agents), then the administrator's
+  // account, its password on standard input as a script gives it.
+  const made = run(vlpolicyd, ['store', 'init', '--demo', '--db', db]);
+  check(made.code === 0, 'store init --demo makes the demonstration store', made.err);
   const added = run(vlpolicyd, ['admin', 'add', 'root', '--db', db], `${adminPassword}\n`);
   check(added.code === 0, 'admin add reads the password from standard input', added.err);
   const port = await startServer();
