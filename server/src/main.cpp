@@ -204,6 +204,21 @@ std::string ReadNewPassword(const std::string& name)
     return password;
 }
 
+// A password option left for the scripts of old: hidden from the help and refused, without
+// repeating the value it was given (the parser's own error would print it).
+CLI::Option* AddRefusedPasswordOption(CLI::App* command, std::string& value)
+{
+    return command->add_option("--password", value)->group("");
+}
+
+void RefuseArgvPassword(const CLI::Option* option)
+{
+    if (option->count() != 0)
+        throw CommandError("--password is not taken (a password in the arguments is visible to every user of "
+                           "the machine): give it on standard input or at the prompt",
+                           kExitUsage);
+}
+
 void CheckDecision(vlpolicy::DecisionResult result, const std::string& key)
 {
     if (result == vlpolicy::DecisionResult::UnknownKey)
@@ -318,11 +333,13 @@ int main(int argc, char** argv)
     userAdd->add_option("ID", userID, "user ID, at most 20 characters; the password (1 to 20 characters) is "
                                       "asked twice without echo, or read as one line of standard input")
         ->required();
+    const CLI::Option* userPassword = AddRefusedPasswordOption(userAdd, password);
     userAdd->add_option("--company", company, "company ID (default: the directory's first company)");
     userAdd->add_option("--group", group, "group ID (default: the directory's staff group)");
     userAdd->add_option("--position", position, "position code")->capture_default_str();
     userAdd->callback([&] {
         run = [&] {
+            RefuseArgvPassword(userPassword);
             CheckName("the user ID", userID, 20);
             password = ReadNewPassword(userID);
             if (password.empty() || password.size() > 20)
@@ -369,8 +386,10 @@ int main(int argc, char** argv)
     adminAdd->add_option("NAME", adminName, "name, at most 20 characters; the password (8 to 128 characters) is "
                                             "asked twice without echo, or read as one line of standard input")
         ->required();
+    const CLI::Option* adminPasswordOption = AddRefusedPasswordOption(adminAdd, adminPassword);
     adminAdd->callback([&] {
         run = [&] {
+            RefuseArgvPassword(adminPasswordOption);
             CheckName("the administrator's name", adminName, 20);
             adminPassword = ReadNewPassword(adminName);
             if (adminPassword.size() < 8 || adminPassword.size() > 128)
