@@ -2,8 +2,8 @@
 // shared by a running server and the administrator's commands. Every change is one transaction,
 // so a process killed at any moment loses no committed change. Decisions, lock-outs and the
 // directory are synced to disk at each commit; the journal that logins write (the last login per
-// address, the exchange log) is synced with the next such commit or checkpoint, so a power cut may
-// lose its last rows but never corrupts it.
+// address, the exchange log, an account's count of logins) is synced with the next such commit or
+// checkpoint, so a power cut may lose its last rows but never corrupts it.
 //
 // It holds the directory (company, groups, users with salted password hashes and their failed-login
 // counts), the policy set and application list, the document levels and the ACL data per user and
