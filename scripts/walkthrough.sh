@@ -129,8 +129,8 @@ step "trust the test CA in this prefix (the machine's trusted root store)" 0 "tr
 CURRENT="start vlpolicyd"
 STEP=$((STEP + 1))
 echo
-echo "==> [$STEP/$STEPS] start vlpolicyd on 127.0.0.1 over HTTPS with a new store"
-"$POLICYD" serve --listen 127.0.0.1:0 --db "$DB" --tls-cert "$WORK/tls/server.pem" --tls-key "$WORK/tls/server-key.pem" \
+echo "==> [$STEP/$STEPS] start vlpolicyd on 127.0.0.1 over HTTPS with a new store holding the demonstration directory"
+"$POLICYD" serve --demo --listen 127.0.0.1:0 --db "$DB" --tls-cert "$WORK/tls/server.pem" --tls-key "$WORK/tls/server-key.pem" \
     >"$WORK/server.out" 2>"$WORK/server.log" </dev/null &
 SERVER_PID=$!
 URL=$("$ROOT/scripts/listening.sh" "$WORK/server.out" "$SERVER_PID")

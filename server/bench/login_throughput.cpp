@@ -133,7 +133,9 @@ int main()
         return 1;
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     {
-        vlpolicy::CPolicyStore store(std::string(folder) + "/policy.db");
+        vlpolicy::StoreOptions options;
+        options.demo = true; // the published demo01 logs in
+        vlpolicy::CPolicyStore store(std::string(folder) + "/policy.db", options);
         vlpolicy::CPolicyServer server(store, "/agent", nullptr);
         const int port = server.Bind("127.0.0.1", 0);
         std::thread serving([&] { server.Serve(); });

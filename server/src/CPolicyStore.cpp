@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 #include <string.h>
 
+#include <time.h>
+
 #include <algorithm>
 
 #include "PasswordHash.h"
@@ -11,8 +13,9 @@ namespace vlpolicy {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
 constexpr char kSchemaVersion[] = "1";
+// The most exchange-log rows one call drops.
+constexpr int64_t kPruneBatch = 512;
 
 constexpr char kSchema[] = R"sql(
 CREATE TABLE meta(name TEXT PRIMARY KEY, value TEXT NOT NULL);
@@ -25,7 +28,8 @@ CREATE TABLE policy(id INTEGER PRIMARY KEY CHECK (id = 1), offline_policy INTEGE
   app_list TEXT NOT NULL);
 CREATE TABLE users(user_id TEXT PRIMARY KEY, password_hash TEXT NOT NULL,
   company_id TEXT NOT NULL REFERENCES companies, group_id TEXT NOT NULL REFERENCES user_groups,
-  position TEXT NOT NULL, failed_logins INTEGER NOT NULL DEFAULT 0, locked_until INTEGER NOT NULL DEFAULT 0);
+  position TEXT NOT NULL, failed_logins INTEGER NOT NULL DEFAULT 0, locked_until INTEGER NOT NULL DEFAULT 0,
+  logins INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE levels(level INTEGER PRIMARY KEY, name TEXT NOT NULL, default_rights TEXT NOT NULL);
 CREATE TABLE acl(user_id TEXT NOT NULL, level INTEGER NOT NULL, data BLOB NOT NULL,
   PRIMARY KEY (user_id, level));
@@ -46,8 +50,12 @@ CREATE TABLE exchanges(id INTEGER PRIMARY KEY AUTOINCREMENT, at TEXT NOT NULL, c
 constexpr char kAdminsTable[] = "admins";
 constexpr char kLaterSchema[] = R"sql(
 CREATE TABLE IF NOT EXISTS admins(name TEXT PRIMARY KEY, password_hash TEXT NOT NULL,
-  failed_logins INTEGER NOT NULL DEFAULT 0, locked_until INTEGER NOT NULL DEFAULT 0);
+  failed_logins INTEGER NOT NULL DEFAULT 0, locked_until INTEGER NOT NULL DEFAULT 0,
+  logins INTEGER NOT NULL DEFAULT 0);
 )sql";
+// The count of successful logins of an account, added later to both account tables: a login that
+// succeeds writes it, so that no login is answered before the store has taken a write.
+constexpr char kLoginsColumn[] = "logins";
 
 constexpr AccountTable kUsers = {"users", "user_id"};
 constexpr AccountTable kAdmins = {kAdminsTable, "name"};
@@ -142,10 +150,17 @@ private:
     bool m_bDone = false;
 };
 
-// The demonstration directory.
-constexpr char kDemoCompany[] = "DEMOCO";
-constexpr char kDemoManagers[] = "DEMO-MANAGERS";
-constexpr char kDemoStaff[] = "DEMO-STAFF";
+// The starting directory of a new store, and the demonstration directory.
+struct DirectoryNames
+{
+    const char* company;
+    const char* managers;
+    const char* staff;
+    const char* serverDomain; // the key servers' placeholder addresses
+};
+constexpr DirectoryNames kStartNames = {"COMPANY", "MANAGERS", "STAFF", "invalid"};
+constexpr DirectoryNames kDemoNames = {"DEMOCO", "DEMO-MANAGERS", "DEMO-STAFF", "demo.invalid"};
+constexpr char kDemoSuperKey[] = "DEMOSUPERKEY0001";
 constexpr char kDemoAppList[] = "WINWORD.EXE|vlhook_word.dll|EXCEL.EXE|vlhook_excel.dll|"
                                 "POWERPNT.EXE|vlhook_ppt.dll|NOTEPAD.EXE|vlhook_text.dll|";
 
@@ -200,7 +215,7 @@ void DatabaseCloser::operator()(sqlite3* db) const
 namespace {
 
 // One connection to the database at path, with the busy timeout and the given sync level.
-DatabasePtr OpenConnection(const std::string& path, const char* synchronous)
+DatabasePtr OpenConnection(const std::string& path, const char* synchronous, int busyTimeoutMs)
 {
     constexpr int kFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
     sqlite3* raw = nullptr;
@@ -208,7 +223,7 @@ DatabasePtr OpenConnection(const std::string& path, const char* synchronous)
     DatabasePtr db(raw);
     if (rc != SQLITE_OK)
         throw CStoreError("cannot open the database " + path + ": " + (raw ? sqlite3_errmsg(raw) : "out of memory"));
-    sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+    sqlite3_busy_timeout(raw, busyTimeoutMs);
     Execute(raw, (std::string("PRAGMA synchronous=") + synchronous).c_str());
     Execute(raw, "PRAGMA foreign_keys=ON");
     return db;
@@ -221,11 +236,37 @@ bool HasSchema(sqlite3* db)
     return exists.Int(0) != 0;
 }
 
+bool HasTable(sqlite3* db, const char* table)
+{
+    Statement exists(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    exists.Bind(1, std::string(table)).Step();
+    return exists.Int(0) != 0;
+}
+
+bool HasColumn(sqlite3* db, const char* table, const char* column)
+{
+    Statement exists(db, "SELECT count(*) FROM pragma_table_info(?1) WHERE name = ?2");
+    exists.Bind(1, std::string(table)).Bind(2, std::string(column)).Step();
+    return exists.Int(0) != 0;
+}
+
+// The time days before an ISO 8601 UTC time, in the same form; empty when at is not one.
+std::string DaysBefore(const std::string& at, int64_t days)
+{
+    struct tm utc = {};
+    const char* end = strptime(at.c_str(), "%Y-%m-%dT%H:%M:%SZ", &utc);
+    if (end == nullptr || *end != '\0')
+        return std::string();
+    return CPolicyStore::FormatTime(static_cast<int64_t>(timegm(&utc)) - days * 86400);
+}
+
 } // namespace
 
-CPolicyStore::CPolicyStore(const std::string& path)
+CPolicyStore::CPolicyStore(const std::string& path, const StoreOptions& options) : m_options(options)
 {
-    m_pWriter = OpenConnection(path, "FULL");
+    m_options.exchangeKeepRows = std::max<int64_t>(1, m_options.exchangeKeepRows);
+    m_options.exchangeKeepDays = std::max<int64_t>(1, m_options.exchangeKeepDays);
+    m_pWriter = OpenConnection(path, "FULL", m_options.busyTimeoutMs);
     // Only a store not yet in WAL mode is switched (that takes the write lock); one already in it,
     // the usual case beside a running server, is only read here.
     bool wal = false;
@@ -236,8 +277,8 @@ CPolicyStore::CPolicyStore(const std::string& path)
     if (!wal)
         Execute(m_pWriter.get(), "PRAGMA journal_mode=WAL");
     CreateIfNew();
-    m_pJournal = OpenConnection(path, "NORMAL");
-    m_pReader = OpenConnection(path, "FULL");
+    m_pJournal = OpenConnection(path, "NORMAL", m_options.busyTimeoutMs);
+    m_pReader = OpenConnection(path, "FULL", m_options.busyTimeoutMs);
 }
 
 CPolicyStore::~CPolicyStore() = default;
@@ -247,7 +288,11 @@ void CPolicyStore::CreateIfNew()
     sqlite3* const db = m_pWriter.get();
     if (!HasSchema(db)) {
         // The demonstration passwords are hashed before the write lock is taken.
-        const std::string hashes[] = {HashPassword("demo-pass-01"), HashPassword("demo-pass-02")};
+        std::string hashes[2];
+        if (m_options.demo) {
+            hashes[0] = HashPassword("demo-pass-01");
+            hashes[1] = HashPassword("demo-pass-02");
+        }
         Transaction transaction(db);
         if (!HasSchema(db)) { // another process may have created it meanwhile
             Execute(db, kSchema);
@@ -255,8 +300,9 @@ void CPolicyStore::CreateIfNew()
             Statement(db, "INSERT INTO meta(name, value) VALUES ('schema', ?1)")
                 .Bind(1, std::string(kSchemaVersion))
                 .Step();
-            SeedDemoDirectory(hashes[0], hashes[1]);
+            SeedDirectory(m_options.demo, hashes[0], hashes[1]);
             transaction.Commit();
+            m_bCreated = true;
             return;
         }
     }
@@ -270,28 +316,39 @@ void CPolicyStore::AddLaterTables()
 {
     sqlite3* const db = m_pWriter.get();
     auto present = [db] {
-        Statement exists(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1");
-        exists.Bind(1, std::string(kAdminsTable)).Step();
-        return exists.Int(0) != 0;
+        return HasTable(db, kAdminsTable) && HasColumn(db, "users", kLoginsColumn) &&
+               HasColumn(db, kAdminsTable, kLoginsColumn);
     };
     if (present()) // the usual case: only read
         return;
     Transaction transaction(db);
     Execute(db, kLaterSchema);
+    for (const char* table : {"users", kAdminsTable})
+        if (!HasColumn(db, table, kLoginsColumn)) // checked again under the lock
+            Execute(db, (std::string("ALTER TABLE ") + table + " ADD COLUMN " + kLoginsColumn +
+                         " INTEGER NOT NULL DEFAULT 0")
+                            .c_str());
     transaction.Commit();
 }
 
-void CPolicyStore::SeedDemoDirectory(const std::string& managerHash, const std::string& staffHash)
+void CPolicyStore::SeedDirectory(bool demo, const std::string& managerHash, const std::string& staffHash)
 {
     sqlite3* const db = m_pWriter.get();
-    Statement(db, "INSERT INTO companies VALUES (?1, 'DEMOSUPERKEY0001', 'dkms.demo.invalid:7001', "
-                  "'dtss.demo.invalid:7002', 'dls.demo.invalid:7003')")
-        .Bind(1, std::string(kDemoCompany))
+    const DirectoryNames& names = demo ? kDemoNames : kStartNames;
+    // A store of its own has a super key nobody else knows; the demonstration's is the published one.
+    const std::string superKey = demo ? std::string(kDemoSuperKey) : RandomHex(8);
+    const std::string domain = names.serverDomain;
+    Statement(db, "INSERT INTO companies VALUES (?1, ?2, ?3, ?4, ?5)")
+        .Bind(1, std::string(names.company))
+        .Bind(2, superKey)
+        .Bind(3, "dkms." + domain + ":7001")
+        .Bind(4, "dtss." + domain + ":7002")
+        .Bind(5, "dls." + domain + ":7003")
         .Step();
-    for (const char* group : {kDemoManagers, kDemoStaff})
+    for (const char* group : {names.managers, names.staff})
         Statement(db, "INSERT INTO user_groups VALUES (?1, ?2)")
             .Bind(1, std::string(group))
-            .Bind(2, std::string(kDemoCompany))
+            .Bind(2, std::string(names.company))
             .Step();
     // Recognisable values: each policy its own number, each kind's flag its place plus one.
     std::string flags(APP_FLAG_COUNT, '\0');
@@ -307,8 +364,10 @@ void CPolicyStore::SeedDemoDirectory(const std::string& managerHash, const std::
             .Bind(2, std::string(level.name))
             .Bind(3, std::string(level.defaultRights))
             .Step();
-    InsertUser("demo01", managerHash, kDemoCompany, kDemoManagers, "P01");
-    InsertUser("demo02", staffHash, kDemoCompany, kDemoStaff, "P02");
+    if (!demo)
+        return;
+    InsertUser("demo01", managerHash, names.company, names.managers, "P01");
+    InsertUser("demo02", staffHash, names.company, names.staff, "P02");
     for (const DemoLevel& level : kDemoLevels)
         Statement(db, "UPDATE acl SET data = ?1 WHERE user_id = 'demo01' AND level = ?2")
             .BindBlob(1, AclData("demo01", level.level, level.managerRights))
@@ -435,21 +494,24 @@ int CPolicyStore::SettleLogin(const AccountTable& table, const std::string& user
                               bool matches, int64_t now)
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
-    sqlite3* const db = m_pWriter.get();
     bool counted = false;
     if (matches) {
-        // The usual login, of an open account with nothing counted, writes nothing.
         if (const int state = LoginState(table, userID, passwordHash, now, counted))
             return state;
-        if (!counted)
-            return 40000;
     }
+    // Every attempt is written before it is answered, a success too: while the store cannot write
+    // (busy beyond its time-out, disk full, read-only) the statement throws and the attempt is
+    // refused, so that wrong guesses cannot go on uncounted while a right one still gets in.
     // One statement reads and writes the counts under the database's write lock, so that failures
     // at the same time each count once; it changes nothing when the account is locked by then, or
-    // removed, or has another password. Synchronous: a lock-out survives a crash.
+    // removed, or has another password. A failure, and a success that clears failures, is
+    // synchronous (a lock-out survives a crash); the usual success only adds to the count of
+    // logins, through the journal's connection, which a power cut may lose without harm.
+    sqlite3* const db = matches && !counted ? m_pJournal.get() : m_pWriter.get();
     const std::string where =
         std::string(" WHERE ") + table.idColumn + " = ?1 AND password_hash = ?2 AND locked_until <= ?3";
-    Statement update(db, ((matches ? std::string("UPDATE ") + table.table + " SET failed_logins = 0, locked_until = 0"
+    Statement update(db, ((matches ? std::string("UPDATE ") + table.table +
+                                         " SET failed_logins = 0, locked_until = 0, logins = logins + 1"
                                    : std::string("UPDATE ") + table.table +
                                          " SET failed_logins = "
                                          "CASE WHEN failed_logins + 1 >= ?4 THEN 0 ELSE failed_logins + 1 END, "
@@ -836,6 +898,7 @@ void CPolicyStore::LogExchange(const ExchangeEntry& entry)
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
     sqlite3* const db = m_pJournal.get();
+    Transaction transaction(db);
     Statement(db, "INSERT INTO exchanges(at, client, kind, user_id, status) VALUES (?1, ?2, ?3, ?4, ?5)")
         .Bind(1, entry.at)
         .Bind(2, entry.client)
@@ -843,6 +906,34 @@ void CPolicyStore::LogExchange(const ExchangeEntry& entry)
         .Bind(4, entry.userID)
         .Bind(5, static_cast<int64_t>(entry.status))
         .Step();
+    PruneExchanges(db, entry.at);
+    transaction.Commit();
+}
+
+void CPolicyStore::PruneExchanges(sqlite3* db, const std::string& newest)
+{
+    // Rows are numbered in the order they come, so the oldest are the lowest numbers: those past
+    // the row limit go, and the leading ones older than the age limit (a row that came out of
+    // order, after the clock was set back, waits for the rows before it). Each step only reads
+    // the ends of the table unless rows are due, and drops at most kPruneBatch.
+    Statement first(db, "SELECT id, at FROM exchanges ORDER BY id LIMIT 1");
+    if (!first.Step())
+        return;
+    const int64_t firstID = first.Int(0);
+    const std::string firstAt = first.Text(1);
+    Statement last(db, "SELECT max(id) FROM exchanges");
+    last.Step();
+    int64_t dropTo = last.Int(0) - m_options.exchangeKeepRows; // every row up to this number goes
+    const std::string cutoff = DaysBefore(newest, m_options.exchangeKeepDays);
+    if (!cutoff.empty() && firstAt < cutoff) {
+        Statement oldest(db, "SELECT id, at FROM exchanges ORDER BY id LIMIT ?1");
+        oldest.Bind(1, kPruneBatch);
+        while (oldest.Step() && oldest.Text(1) < cutoff)
+            dropTo = std::max(dropTo, oldest.Int(0));
+    }
+    dropTo = std::min(dropTo, firstID + kPruneBatch - 1);
+    if (dropTo >= firstID)
+        Statement(db, "DELETE FROM exchanges WHERE id <= ?1").Bind(1, dropTo).Step();
 }
 
 std::vector<ExchangeEntry> CPolicyStore::LastExchanges(int count)

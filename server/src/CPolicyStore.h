@@ -2,13 +2,16 @@
 // shared by a running server and the administrator's commands. Every change is one transaction,
 // so a process killed at any moment loses no committed change. Decisions, lock-outs and the
 // directory are synced to disk at each commit; the journal that logins write (the last login per
-// address, the exchange log) is synced with the next such commit or checkpoint, so a power cut may
-// lose its last rows but never corrupts it.
+// address, the exchange log, an account's count of logins) is synced with the next such commit or
+// checkpoint, so a power cut may lose its last rows but never corrupts it.
 //
 // It holds the directory (company, groups, users with salted password hashes and their failed-login
 // counts), the policy set and application list, the document levels and the ACL data per user and
 // level, the take-out requests with their history, the last successful login per client address
-// and the exchange log. A new database is created with the demonstration directory.
+// and the exchange log. A new database gets the starting directory (a company with a random super
+// key, its groups, the policy set and the levels) and no account; the demonstration directory, with
+// its two users of published passwords, only when asked for. The exchange log keeps a bounded
+// history: the oldest rows go as new ones come.
 //
 // Methods are safe to call from several threads. Reads have a connection of their own and never
 // wait for a write; writes share one lock, held for a short transaction only: no lock and no
@@ -100,6 +103,20 @@ struct AccountTable
     const char* idColumn;
 };
 
+// How a store is opened.
+struct StoreOptions
+{
+    // A store created by this open gets the demonstration directory (users demo01 and demo02 with
+    // the README's passwords); an existing store is left as it is.
+    bool demo = false;
+    // How long a statement waits for another process's write lock before the store fails.
+    int busyTimeoutMs = 5000;
+    // The exchange log keeps at most this many rows, none older than this many days before the
+    // newest (both at least 1).
+    int64_t exchangeKeepRows = 1000000;
+    int64_t exchangeKeepDays = 90;
+};
+
 class CPolicyStore
 {
 public:
@@ -108,13 +125,17 @@ public:
     static constexpr int64_t kLockSeconds = 15 * 60;
 
     // Opens (creating when new) the database at path; throws CStoreError.
-    explicit CPolicyStore(const std::string& path);
+    explicit CPolicyStore(const std::string& path, const StoreOptions& options = StoreOptions());
+    // True when this open created the store.
+    bool Created() const { return m_bCreated; }
     ~CPolicyStore();
     CPolicyStore(const CPolicyStore&) = delete;
     CPolicyStore& operator=(const CPolicyStore&) = delete;
 
     // Checks a login and counts it: 40000 (policy filled), 41001 unknown user or wrong password,
-    // 41002 locked. A wrong password for a known user counts towards the lock.
+    // 41002 locked. A wrong password for a known user counts towards the lock. Every attempt on a
+    // known account, right or wrong, is written before it is answered: when the store cannot write
+    // it throws CStoreError, and a right password is refused as well as a wrong one.
     int Login(const std::string& userID, const std::string& password, int64_t now, UserPolicy& policy);
 
     // The client address's last successful login, for requests that name no user.
@@ -171,6 +192,8 @@ public:
     std::string DefaultCompany();
     std::string DefaultGroup();
 
+    // Adds a row and drops the rows past the retention (a bounded number of them per call, so a
+    // lowered retention is reached over the next calls, not in one long write).
     void LogExchange(const ExchangeEntry& entry);
     // The last count exchanges, oldest first.
     std::vector<ExchangeEntry> LastExchanges(int count);
@@ -184,12 +207,14 @@ private:
     static constexpr int kLoginAttempts = 3;
 
     void CreateIfNew();
-    // The tables added after the first layout, created in a store that lacks them.
+    // The tables and columns added after the first layout, created in a store that lacks them.
     void AddLaterTables();
+    void PruneExchanges(sqlite3* db, const std::string& newest);
     // Checks a password of an account in table and settles the outcome; fills the hash's reader.
     int CheckAccount(const AccountTable& table, const std::string& id, const std::string& password,
                      int64_t now, const std::function<bool(std::string&)>& readHash);
-    void SeedDemoDirectory(const std::string& managerHash, const std::string& staffHash);
+    // The company, groups, policy set and levels; with hashes, the demonstration users too.
+    void SeedDirectory(bool demo, const std::string& managerHash, const std::string& staffHash);
     void InsertUser(const std::string& userID, const std::string& passwordHash, const std::string& companyID,
                     const std::string& groupID, const std::string& positionID);
     // What a login needs: the stored hash and the user's policy; false when the user is unknown.
@@ -198,7 +223,7 @@ private:
     // (counted: failures or an expired lock to clear).
     int LoginState(const AccountTable& table, const std::string& userID, const std::string& passwordHash, int64_t now,
                    bool& counted);
-    // Counts a failure or clears the counts in one short write: 40000, 41001, 41002 or kPasswordChanged.
+    // Counts a failure or a success in one short write: 40000, 41001, 41002 or kPasswordChanged.
     int SettleLogin(const AccountTable& table, const std::string& userID, const std::string& passwordHash,
                     bool matches, int64_t now);
     bool ClearFailures(const AccountTable& table, const std::string& id);
@@ -207,6 +232,8 @@ private:
     DecisionResult Decide(const std::string& key, int32_t state, const std::string& start, const std::string& end,
                           const std::string& comment, const std::string& actor, int64_t now);
 
+    StoreOptions m_options;
+    bool m_bCreated = false;
     // Declared in the order they are opened: the writer creates a new store.
     std::mutex m_writeMutex; // serialises the writer and the journal, which never contend inside the process
     DatabasePtr m_pWriter;   // synchronous=FULL

@@ -1,15 +1,18 @@
 // vlpolicyd - the reference policy server of the VLAgtClient login module, and its administration.
 //
-//   vlpolicyd serve [--listen HOST:PORT] [--path /PATH] [--tls-cert FILE --tls-key FILE]
+//   vlpolicyd serve [--listen HOST:PORT] [--path /PATH] [--tls-cert FILE --tls-key FILE] [--demo]
+//                   [--log-keep-rows N] [--log-keep-days N]
+//   vlpolicyd store init [--demo]
 //   vlpolicyd tls init --dir DIR [--host NAME ...]
-//   vlpolicyd user add ID --password PW [--company ID] [--group ID] [--position CODE]
+//   vlpolicyd user add ID [--company ID] [--group ID] [--position CODE]
 //   vlpolicyd user list | user remove ID | user unlock ID
 //   vlpolicyd takeout list | takeout approve KEY [--start YYYYMMDD --end YYYYMMDD]
 //   vlpolicyd takeout refuse KEY | takeout cancel KEY      (approve and refuse take --comment TEXT)
-//   vlpolicyd admin add NAME [--password PW] | admin list | admin remove NAME | admin unlock NAME
+//   vlpolicyd admin add NAME | admin list | admin remove NAME | admin unlock NAME
 //   vlpolicyd log [--last N]
-// Every command takes --db FILE (default vlpolicy.db). Exit codes: 0 done, 1 refused or failed,
-// 2 usage.
+// Every command takes --db FILE (default vlpolicy.db); a new store has no account unless made with
+// --demo. Passwords never come from the command line: asked twice without echo on a terminal, one
+// line of standard input otherwise. Exit codes: 0 done, 1 refused or failed, 2 usage.
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
@@ -97,8 +100,8 @@ void ParseListen(const std::string& text, std::string& host, int& port)
     port = std::stoi(portText);
 }
 
-int Serve(const std::string& db, const std::string& listen, const std::string& path, const std::string& tlsCertificate,
-          const std::string& tlsKey)
+int Serve(const std::string& db, const vlpolicy::StoreOptions& storeOptions, const std::string& listen,
+          const std::string& path, const std::string& tlsCertificate, const std::string& tlsKey)
 {
     if (!CPolicyServer::IsValidPath(path))
         throw CommandError("--path must start with / and hold only letters, digits and /-_.~", kExitUsage);
@@ -118,7 +121,9 @@ int Serve(const std::string& db, const std::string& listen, const std::string& p
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    CPolicyStore store(db);
+    CPolicyStore store(db, storeOptions);
+    if (storeOptions.demo && !store.Created())
+        fprintf(stderr, "vlpolicyd: --demo: %s exists already and is left as it is\n", db.c_str());
     CPolicyServer server(store, path, stderr, tlsCertificate, tlsKey);
     if (!server.IsValid())
         throw CommandError("cannot use the TLS certificate " + tlsCertificate + " with the key " + tlsKey +
@@ -152,20 +157,26 @@ void PrintTakeOut(const vlpolicy::TakeOutRequest& request)
            vlpolicy::Printable(request.reason).c_str());
 }
 
-// One line of standard input without its line end; false at end of input.
+// One line of standard input without its line end; false at end of input. A line longer than any
+// password is refused, not kept.
 bool ReadLine(std::string& line)
 {
+    constexpr size_t kMaxLine = 1024;
     line.clear();
     int c;
-    while ((c = getchar()) != EOF && c != '\n')
+    while ((c = getchar()) != EOF && c != '\n') {
+        if (line.size() == kMaxLine)
+            throw CommandError("the password line is too long", kExitUsage);
         line += static_cast<char>(c);
+    }
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     return c != EOF || !line.empty();
 }
 
-// A new password for an administrator: from the terminal without echo, asked twice, or one line of
-// standard input when that is not a terminal. Never from the environment, never printed.
+// A new password for a user or an administrator: from the terminal without echo, asked twice, or
+// one line of standard input when that is not a terminal. Never from the command line or the
+// environment, never printed.
 std::string ReadNewPassword(const std::string& name)
 {
     std::string password;
@@ -193,6 +204,21 @@ std::string ReadNewPassword(const std::string& name)
     return password;
 }
 
+// A password option left for the scripts of old: hidden from the help and refused, without
+// repeating the value it was given (the parser's own error would print it).
+CLI::Option* AddRefusedPasswordOption(CLI::App* command, std::string& value)
+{
+    return command->add_option("--password", value)->group("");
+}
+
+void RefuseArgvPassword(const CLI::Option* option)
+{
+    if (option->count() != 0)
+        throw CommandError("--password is not taken (a password in the arguments is visible to every user of "
+                           "the machine): give it on standard input or at the prompt",
+                           kExitUsage);
+}
+
 void CheckDecision(vlpolicy::DecisionResult result, const std::string& key)
 {
     if (result == vlpolicy::DecisionResult::UnknownKey)
@@ -210,7 +236,7 @@ int main(int argc, char** argv)
     std::string db = "vlpolicy.db";
     std::function<int()> run;
     auto withDb = [&db](CLI::App* command) {
-        command->add_option("--db", db, "the store (SQLite); created with a demonstration directory when new")
+        command->add_option("--db", db, "the store (SQLite); created without any account when new")
             ->capture_default_str();
         return command;
     };
@@ -243,7 +269,36 @@ int main(int argc, char** argv)
     CLI::Option* keyOption = serve->add_option("--tls-key", tlsKey, "the certificate's private key (PEM)");
     certOption->needs(keyOption);
     keyOption->needs(certOption);
-    serve->callback([&] { run = [&] { return Serve(db, listen, path, tlsCertificate, tlsKey); }; });
+    vlpolicy::StoreOptions storeOptions;
+    serve->add_flag("--demo", storeOptions.demo,
+                    "a new store gets the demonstration directory (users with published passwords: for trials "
+                    "and tests only)");
+    serve->add_option("--log-keep-rows", storeOptions.exchangeKeepRows, "the exchange log keeps at most N rows")
+        ->capture_default_str()
+        ->check(CLI::Range(int64_t{1}, int64_t{1000000000}));
+    serve->add_option("--log-keep-days", storeOptions.exchangeKeepDays,
+                      "the exchange log drops rows older than N days")
+        ->capture_default_str()
+        ->check(CLI::Range(int64_t{1}, int64_t{36500}));
+    serve->callback([&] { run = [&] { return Serve(db, storeOptions, listen, path, tlsCertificate, tlsKey); }; });
+
+    CLI::App* storeCommand = app.add_subcommand("store", "the store itself")->require_subcommand(1);
+    CLI::App* storeInit = withDb(storeCommand->add_subcommand(
+        "init", "create a new store (refused when the file exists): the starting directory, no account"));
+    storeInit->add_flag("--demo", storeOptions.demo,
+                        "the demonstration directory instead: users demo01 and demo02 with the README's "
+                        "passwords (for trials and tests only)");
+    storeInit->callback([&] {
+        run = [&] {
+            if (access(db.c_str(), F_OK) == 0)
+                throw CommandError(db + " exists already", kExitRefused);
+            CPolicyStore created(db, storeOptions);
+            if (!created.Created())
+                throw CommandError(db + " exists already", kExitRefused);
+            printf("created %s%s\n", db.c_str(), storeOptions.demo ? " with the demonstration directory" : "");
+            return 0;
+        };
+    });
 
     CLI::App* tls = app.add_subcommand("tls", "certificates for serving HTTPS")->require_subcommand(1);
     std::string tlsDir;
@@ -275,14 +330,18 @@ int main(int argc, char** argv)
     CLI::App* user = app.add_subcommand("user", "the directory's users")->require_subcommand(1);
     std::string userID, password, company, group, position;
     CLI::App* userAdd = withDb(user->add_subcommand("add", "add a user (ACL data from the levels' defaults)"));
-    userAdd->add_option("ID", userID, "user ID, at most 20 characters")->required();
-    userAdd->add_option("--password", password, "password, at most 20 characters")->required();
+    userAdd->add_option("ID", userID, "user ID, at most 20 characters; the password (1 to 20 characters) is "
+                                      "asked twice without echo, or read as one line of standard input")
+        ->required();
+    const CLI::Option* userPassword = AddRefusedPasswordOption(userAdd, password);
     userAdd->add_option("--company", company, "company ID (default: the directory's first company)");
     userAdd->add_option("--group", group, "group ID (default: the directory's staff group)");
     userAdd->add_option("--position", position, "position code")->capture_default_str();
     userAdd->callback([&] {
         run = [&] {
+            RefuseArgvPassword(userPassword);
             CheckName("the user ID", userID, 20);
+            password = ReadNewPassword(userID);
             if (password.empty() || password.size() > 20)
                 throw CommandError("the password must be 1 to 20 characters", kExitUsage);
             CPolicyStore store(db);
@@ -324,15 +383,15 @@ int main(int argc, char** argv)
     CLI::App* admin = app.add_subcommand("admin", "the administrators of the console (/admin)")->require_subcommand(1);
     std::string adminName, adminPassword;
     CLI::App* adminAdd = withDb(admin->add_subcommand("add", "add an administrator"));
-    adminAdd->add_option("NAME", adminName, "name, at most 20 characters")->required();
-    adminAdd->add_option("--password", adminPassword,
-                         "password, 8 to 128 characters (asked without echo, or read from standard input, "
-                         "when not given)");
+    adminAdd->add_option("NAME", adminName, "name, at most 20 characters; the password (8 to 128 characters) is "
+                                            "asked twice without echo, or read as one line of standard input")
+        ->required();
+    const CLI::Option* adminPasswordOption = AddRefusedPasswordOption(adminAdd, adminPassword);
     adminAdd->callback([&] {
         run = [&] {
+            RefuseArgvPassword(adminPasswordOption);
             CheckName("the administrator's name", adminName, 20);
-            if (adminPassword.empty())
-                adminPassword = ReadNewPassword(adminName);
+            adminPassword = ReadNewPassword(adminName);
             if (adminPassword.size() < 8 || adminPassword.size() > 128)
                 throw CommandError("the password must be 8 to 128 characters", kExitUsage);
             CPolicyStore store(db);

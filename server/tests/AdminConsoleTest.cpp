@@ -30,7 +30,9 @@ protected:
         char folder[] = "/tmp/vlpolicyd-admin-XXXXXX";
         ASSERT_NE(mkdtemp(folder), nullptr);
         m_folder = folder;
-        m_store = std::make_unique<CPolicyStore>(m_folder + "/policy.db");
+        StoreOptions options;
+        options.demo = true;
+        m_store = std::make_unique<CPolicyStore>(m_folder + "/policy.db", options);
         m_store->AddAdmin("root", kAdminPassword);
         m_server = std::make_unique<CPolicyServer>(*m_store, "/agent", nullptr);
         m_server->SetClock([this] { return m_now.load(); });
@@ -278,15 +280,20 @@ TEST_F(AdminConsoleTest, LoginPage_SaysTheOutcomeBeforeTheAgentsRecord)
     EXPECT_FALSE(CPolicyServer::IsValidPath("/admin/agent"));
 }
 
-TEST(AdminStoreTest, AStoreMadeBeforeTheConsole_GetsItsAdministratorsTable)
+TEST(AdminStoreTest, AStoreMadeBeforeTheConsole_GetsItsAdministratorsTableAndLoginCounts)
 {
     char folder[] = "/tmp/vlpolicyd-admin-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     const std::string path = std::string(folder) + "/policy.db";
-    { CPolicyStore created(path); }
+    {
+        StoreOptions options;
+        options.demo = true;
+        CPolicyStore created(path, options);
+    }
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(db, "DROP TABLE admins", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "DROP TABLE admins; ALTER TABLE users DROP COLUMN logins", nullptr, nullptr, nullptr),
+              SQLITE_OK);
     sqlite3_close(db);
     {
         CPolicyStore store(path);
@@ -294,6 +301,8 @@ TEST(AdminStoreTest, AStoreMadeBeforeTheConsole_GetsItsAdministratorsTable)
         store.AddAdmin("root", kAdminPassword);
         EXPECT_EQ(store.AdminLogin("root", kAdminPassword, kStart), kStatusOk);
         EXPECT_TRUE(store.UserExists("demo01")) << "the directory is kept";
+        UserPolicy policy;
+        EXPECT_EQ(store.Login("demo01", "demo-pass-01", kStart, policy), kStatusOk) << "the count of logins is added";
     }
     std::filesystem::remove_all(folder);
 }

@@ -42,7 +42,9 @@ protected:
     }
     void Start()
     {
-        m_store = std::make_unique<CPolicyStore>(m_folder + "/policy.db");
+        StoreOptions options;
+        options.demo = true;
+        m_store = std::make_unique<CPolicyStore>(m_folder + "/policy.db", options);
         m_server = std::make_unique<CPolicyServer>(*m_store, kPath, nullptr);
         m_nPort = m_server->Bind("127.0.0.1", 0);
         ASSERT_GT(m_nPort, 0);
@@ -91,16 +93,17 @@ protected:
                reply.substr(5 + 287, 16);
     }
 
-    // Runs the real vlpolicyd binary on this store: exit code, output (stdout and stderr) and wall
-    // time. In a session of its own, as from an administrator's terminal: the scheduler then shares
-    // the cores between the command and this process's clients as between two sessions.
+    // Runs the real vlpolicyd binary on this store with input on its standard input: exit code,
+    // output (stdout and stderr) and wall time. In a session of its own, as from an administrator's
+    // terminal: the scheduler then shares the cores between the command and this process's clients
+    // as between two sessions.
     struct CommandRun
     {
         int exitCode = -1;
         std::string output;
         double seconds = 0;
     };
-    CommandRun RunCommand(std::vector<std::string> arguments)
+    CommandRun RunCommand(std::vector<std::string> arguments, const std::string& input = "")
     {
         CommandRun run;
         const auto start = std::chrono::steady_clock::now();
@@ -113,8 +116,18 @@ protected:
         int output[2];
         if (pipe(output) != 0)
             return run;
+        int inputPipe[2];
+        if (pipe(inputPipe) != 0) {
+            close(output[0]);
+            close(output[1]);
+            return run;
+        }
+        // A few bytes: the pipe's buffer holds them before the child reads.
+        const bool written = write(inputPipe[1], input.data(), input.size()) == static_cast<ssize_t>(input.size());
+        close(inputPipe[1]);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, inputPipe[0], 0);
         posix_spawn_file_actions_adddup2(&actions, output[1], 1);
         posix_spawn_file_actions_adddup2(&actions, output[1], 2);
         posix_spawn_file_actions_addclose(&actions, output[0]);
@@ -126,6 +139,9 @@ protected:
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
         close(output[1]);
+        close(inputPipe[0]);
+        if (!written)
+            run.output = "the command's input could not be written\n";
         char buffer[4096];
         ssize_t size;
         while ((size = read(output[0], buffer, sizeof(buffer))) > 0)
@@ -400,7 +416,7 @@ TEST_F(PolicyServerTest, AdminCommands_SucceedBesideSixteenClientsLoggingIn)
     for (int round = 0; round < 5; ++round) {
         const std::string user = "admin" + std::to_string(round);
         const std::vector<std::string> commands[] = {
-            {"user", "add", user, "--password", "pw-" + user},
+            {"user", "add", user},
             {"user", "list"},
             {"user", "unlock", user},
             {"user", "remove", user},
@@ -413,7 +429,7 @@ TEST_F(PolicyServerTest, AdminCommands_SucceedBesideSixteenClientsLoggingIn)
         };
         for (const std::vector<std::string>& command : commands) {
             SCOPED_TRACE(command[0] + " " + command[1]);
-            const CommandRun run = RunCommand(command);
+            const CommandRun run = RunCommand(command, "pw-" + user + "\n");
             EXPECT_EQ(run.exitCode, 0) << run.output;
             EXPECT_LT(run.seconds, 2.0);
         }

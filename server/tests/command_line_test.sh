@@ -20,7 +20,14 @@ expect_exit() { # expect_exit CODE COMMAND...
     [ "$got" = "$want" ] || fail "exit $got (want $want): $* -- $(cat "$work/err")"
 }
 
-# A new database on the first command: the demonstration users.
+# A new database without --demo has no account; store init --demo makes the demonstration users,
+# once.
+expect_exit 0 "$bin" user list --db "$work/plain.db"
+[ -s "$work/out" ] && fail "a new store has users: $(cat "$work/out")"
+expect_exit 1 "$bin" store init --db "$work/plain.db"
+expect_exit 0 "$bin" store init --demo --db "$db"
+expect_exit 1 "$bin" store init --demo --db "$db"
+grep -q 'exists already' "$work/err" || fail "store init over a store: $(cat "$work/err")"
 expect_exit 0 "$bin" user list --db "$db"
 grep -q '^demo01	DEMOCO	DEMO-MANAGERS	P01' "$work/out" || fail "user list lacks demo01: $(cat "$work/out")"
 grep -q '^demo02	' "$work/out" || fail "user list lacks demo02"
@@ -36,24 +43,30 @@ grep -Eqx 'listening on http://127\.0\.0\.1:[0-9]+/agent' "$work/serve.out" || f
 curl -s --max-time 5 "$url" | grep -q vlpolicyd || fail "GET of the path"
 [ "$(curl -s --max-time 5 --data-binary '_%REQ_PNG%_' -H 'Content-Type:' "$url")" = '_%RES_PNG%_' ] || fail "ping"
 
-# Administration beside the running server.
-expect_exit 0 "$bin" user add alice --password 'pw with blanks' --position P07 --db "$db"
-expect_exit 1 "$bin" user add alice --password x --db "$db"
+# Administration beside the running server. Passwords come from standard input, never from argv.
+echo 'pw with blanks' | expect_exit 0 "$bin" user add alice --position P07 --db "$db"
+grep -q 'blanks' "$work/out" "$work/err" && fail "user add shows the password"
+echo x | expect_exit 1 "$bin" user add alice --db "$db"
 grep -q 'exists already' "$work/err" || fail "duplicate user message"
-expect_exit 2 "$bin" user add '<bad>' --password x --db "$db"
-expect_exit 1 "$bin" user add bob --password x --group NOGROUP --db "$db"
+echo x | expect_exit 2 "$bin" user add '<bad>' --db "$db"
+echo x | expect_exit 1 "$bin" user add bob --group NOGROUP --db "$db"
+: | expect_exit 2 "$bin" user add nopass --db "$db"
+echo 'twenty-one-characters' | expect_exit 2 "$bin" user add toolong --db "$db"
+expect_exit 2 "$bin" user add carol --password s3cret-x --db "$db"
+expect_exit 2 "$bin" admin add carol --password 's3cret-long' --db "$db"
+grep -q 's3cret' "$work/err" && fail "a refused --password is repeated: $(cat "$work/err")"
 expect_exit 0 "$bin" user unlock alice --db "$db"
 expect_exit 0 "$bin" user remove alice --db "$db"
 expect_exit 1 "$bin" user remove alice --db "$db"
 
-# The console's administrators: the password from standard input when not given, never echoed.
+# The console's administrators: the password from standard input, never echoed.
 echo 'console-pass-01' | expect_exit 0 "$bin" admin add root --db "$db"
-expect_exit 0 "$bin" admin add second --password 'another-pass' --db "$db"
+echo 'another-pass' | expect_exit 0 "$bin" admin add second --db "$db"
 grep -q 'pass' "$work/out" "$work/err" && fail "admin add shows the password"
-expect_exit 1 "$bin" admin add root --password 'console-pass-02' --db "$db"
+echo 'console-pass-02' | expect_exit 1 "$bin" admin add root --db "$db"
 grep -q 'exists already' "$work/err" || fail "duplicate administrator message"
-expect_exit 2 "$bin" admin add short --password 'seven77' --db "$db"
-expect_exit 2 "$bin" admin add '<b>' --password 'long-enough' --db "$db"
+echo 'seven77' | expect_exit 2 "$bin" admin add short --db "$db"
+echo 'long-enough' | expect_exit 2 "$bin" admin add '<b>' --db "$db"
 : | expect_exit 2 "$bin" admin add nopass --db "$db"
 expect_exit 0 "$bin" admin list --db "$db"
 [ "$(cut -f1 "$work/out" | tr '\n' ' ')" = "root second " ] || fail "admin list: $(cat "$work/out")"
@@ -105,6 +118,8 @@ expect_exit 2 "$bin" frobnicate
 expect_exit 2 "$bin" serve --listen 127.0.0.1:99999 --db "$db"
 expect_exit 2 "$bin" serve --path 'no-slash' --db "$db"
 expect_exit 2 "$bin" serve --path /admin --db "$db"
+expect_exit 2 "$bin" serve --log-keep-rows 0 --db "$db"
+expect_exit 2 "$bin" serve --log-keep-days 0 --db "$db"
 expect_exit 0 "$bin" takeout approve --help
 grep -q -- '--start' "$work/out" || fail "approve --help"
 

@@ -71,7 +71,7 @@ run x86 --help
 "$scripts/bounded.sh" "$LIMIT" "$VLAGT_WINE" reg delete 'HKLM\Software\Velmora' /f /reg:32 >/dev/null 2>&1 </dev/null
 forget_ccf
 
-"$POLICYD" serve --listen 127.0.0.1:0 --db "$WORK/policy.db" >"$WORK/server.out" 2>"$WORK/server.log" </dev/null &
+"$POLICYD" serve --demo --listen 127.0.0.1:0 --db "$WORK/policy.db" >"$WORK/server.out" 2>"$WORK/server.log" </dev/null &
 SERVER_PID=$!
 URL=$("$scripts/listening.sh" "$WORK/server.out" "$SERVER_PID")
 [ -n "$URL" ] || { echo "FAILED: vlpolicyd did not start: $(cat "$WORK/server.log")"; exit 1; }

@@ -86,7 +86,7 @@ touch "$work/prefix-made-in-netns"
 if [ -n "${VLAGT_VLPOLICYD:-}" ] && [ -x "$VLAGT_VLPOLICYD" ]; then
     rm -rf "$work/tls"
     "$VLAGT_VLPOLICYD" tls init --dir "$work/tls" --host $address >/dev/null || { echo "tls init failed"; exit 1; }
-    "$VLAGT_VLPOLICYD" serve --listen $address:0 --db "$work/tls/policy.db" --tls-cert "$work/tls/server.pem" \
+    "$VLAGT_VLPOLICYD" serve --demo --listen $address:0 --db "$work/tls/policy.db" --tls-cert "$work/tls/server.pem" \
         --tls-key "$work/tls/server-key.pem" >"$work/tls/serve.out" 2>"$work/tls/serve.err" </dev/null &
     policyd=$!
     VLAGT_TLS_URL=$("$scripts/listening.sh" "$work/tls/serve.out" "$policyd") ||

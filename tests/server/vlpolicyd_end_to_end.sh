@@ -47,7 +47,7 @@ if [ "$tls" = tls ]; then
         { echo "FAIL: vlagt trust: $(cat "$work/trust.out")"; exit 1; }
 fi
 # shellcheck disable=SC2086 # the TLS options are words of their own
-"$vlpolicyd" serve --listen 127.0.0.1:0 --path /agent --db "$db" $serve_tls >"$work/serve.out" 2>"$work/serve.err" </dev/null &
+"$vlpolicyd" serve --demo --listen 127.0.0.1:0 --path /agent --db "$db" $serve_tls >"$work/serve.out" 2>"$work/serve.err" </dev/null &
 server=$!
 url=$(sh "$(dirname "$0")/../../scripts/listening.sh" "$work/serve.out" "$server")
 [ -n "$url" ] || { echo "FAIL: vlpolicyd did not start: $(cat "$work/serve.err")"; exit 1; }

@@ -80,7 +80,10 @@ async function shot(page, name) {
 }
 
 async function main() {
-  // The administrator's account, its password on standard input as a script gives it.
+  // The demonstration store (its users demo01 and demo02 play the agents), then the administrator's
+  // account, its password on standard input as a script gives it.
+  const made = run(vlpolicyd, ['store', 'init', '--demo', '--db', db]);
+  check(made.code === 0, 'store init --demo makes the demonstration store', made.err);
   const added = run(vlpolicyd, ['admin', 'add', 'root', '--db', db], `${adminPassword}\n`);
   check(added.code === 0, 'admin add reads the password from standard input', added.err);
   const port = await startServer();

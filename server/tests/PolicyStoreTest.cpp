@@ -1,0 +1,155 @@
+// The store's own guarantees: a new store has no account anyone knows unless the demonstration
+// directory is asked for, a login attempt that cannot be written is refused (right password or
+// wrong, agents and administrators, in the store and over HTTP), and the exchange log keeps its
+// retention.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "CPolicyServer.h"
+#include "CPolicyStore.h"
+#include "TestClient.h"
+#include "WireFormat.h"
+
+namespace vlpolicy::test {
+namespace {
+
+constexpr int64_t kNow = 1900000000; // 2030-03-17
+
+class PolicyStoreTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char folder[] = "/tmp/vlpolicyd-store-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        m_folder = folder;
+        m_path = m_folder + "/policy.db";
+    }
+    void TearDown() override { std::filesystem::remove_all(m_folder); }
+
+    std::string m_folder;
+    std::string m_path;
+};
+
+TEST_F(PolicyStoreTest, NewStore_HasNoKnownAccountUnlessTheDemonstrationIsAskedFor)
+{
+    for (const bool demo : {false, true}) {
+        SCOPED_TRACE(demo ? "demo" : "plain");
+        std::filesystem::remove(m_path);
+        StoreOptions options;
+        options.demo = demo;
+        {
+            CPolicyStore store(m_path, options);
+            EXPECT_TRUE(store.Created());
+            EXPECT_EQ(store.ListUsers().size(), demo ? 2u : 0u);
+            EXPECT_TRUE(store.ListAdmins().empty());
+            UserPolicy policy;
+            EXPECT_EQ(store.Login("demo01", "demo-pass-01", kNow, policy), demo ? kStatusOk : kStatusBadLogin);
+            // The first real user goes into the starting directory.
+            store.AddUser("first", "first-pass", store.DefaultCompany(), store.DefaultGroup(), "");
+            ASSERT_EQ(store.Login("first", "first-pass", kNow, policy), kStatusOk);
+            EXPECT_EQ(policy.companyID, demo ? "DEMOCO" : "COMPANY");
+            EXPECT_EQ(policy.groupID, demo ? "DEMO-STAFF" : "STAFF");
+            EXPECT_EQ(policy.superKey.size(), 16u);
+            EXPECT_EQ(policy.superKey == "DEMOSUPERKEY0001", demo) << "a store of its own has its own key";
+        }
+        // Asking for the demonstration later leaves an existing store as it is.
+        options.demo = true;
+        CPolicyStore again(m_path, options);
+        EXPECT_FALSE(again.Created());
+        EXPECT_EQ(again.UserExists("demo01"), demo);
+    }
+}
+
+TEST_F(PolicyStoreTest, LoginThatCannotBeWritten_IsRefusedEvenWithTheRightPassword)
+{
+    StoreOptions options;
+    options.demo = true;
+    options.busyTimeoutMs = 50; // the lock below is held far beyond it
+    CPolicyStore store(m_path, options);
+    store.AddAdmin("root", "console-pass-01");
+    CPolicyServer server(store, "/agent", nullptr);
+    const int port = server.Bind("127.0.0.1", 0);
+    ASSERT_GT(port, 0);
+    std::thread serving([&server] { server.Serve(); });
+    UserPolicy policy;
+
+    // With nothing counted yet, and with a failure counted (a right password then clears it).
+    for (const bool earlierFailure : {false, true}) {
+        SCOPED_TRACE(earlierFailure ? "after a failure" : "nothing counted");
+        if (earlierFailure) {
+            ASSERT_EQ(store.Login("demo02", "wrong", kNow, policy), kStatusBadLogin);
+            ASSERT_EQ(store.AdminLogin("root", "wrong", kNow), kStatusBadLogin);
+        }
+        // Another process holds the database's write lock.
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open(m_path.c_str(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        for (const char* password : {"demo-pass-02", "wrong"})
+            EXPECT_THROW(store.Login("demo02", password, kNow, policy), CStoreError) << password;
+        for (const char* password : {"console-pass-01", "wrong"})
+            EXPECT_THROW(store.AdminLogin("root", password, kNow), CStoreError) << password;
+        // Over HTTP: the agent's login answers the store's failure, the console opens no session.
+        TestClient client(port);
+        EXPECT_EQ(client.Post("/agent", LoginRecord("demo02", "demo-pass-02")).body, "43000");
+        const HttpReply signIn = client.Post("/admin/signin", "name=root&password=console-pass-01",
+                                             "Content-Type: application/x-www-form-urlencoded\r\n");
+        EXPECT_EQ(signIn.status, 401);
+        EXPECT_EQ(signIn.headers.find("Set-Cookie"), std::string::npos);
+        sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+
+        // Writable again: the right passwords get in, and the refused attempts counted nothing.
+        EXPECT_EQ(store.FindUser("demo02")->failedLogins, earlierFailure ? 1 : 0);
+        EXPECT_EQ(store.ListAdmins()[0].failedLogins, earlierFailure ? 1 : 0);
+        EXPECT_EQ(store.Login("demo02", "demo-pass-02", kNow, policy), kStatusOk);
+        EXPECT_EQ(store.AdminLogin("root", "console-pass-01", kNow), kStatusOk);
+        EXPECT_EQ(store.FindUser("demo02")->failedLogins, 0);
+    }
+    server.Stop();
+    serving.join();
+}
+
+TEST_F(PolicyStoreTest, ExchangeLog_KeepsItsRetention)
+{
+    // Old rows, then new ones 60 days later; what is left afterwards is always the newest rows.
+    const struct
+    {
+        int64_t keepRows;
+        int64_t keepDays;
+        int oldRows;
+        int newRows;
+        size_t left;
+    } cases[] = {
+        {10, 90, 5, 20, 10},   // the row limit
+        {1000, 30, 5, 3, 3},   // the age limit
+        {1000, 90, 5, 3, 8},   // nothing due
+        {3, 30, 5, 1, 1},      // both
+        {1000, 30, 600, 2, 2}, // more than one call drops: the first new row drops 512, the next the rest
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.keepRows) + " rows, " + std::to_string(c.keepDays) + " days, " +
+                     std::to_string(c.oldRows) + " old");
+        std::filesystem::remove(m_path);
+        StoreOptions options;
+        options.exchangeKeepRows = c.keepRows;
+        options.exchangeKeepDays = c.keepDays;
+        CPolicyStore store(m_path, options);
+        const int total = c.oldRows + c.newRows;
+        for (int i = 0; i < total; ++i)
+            store.LogExchange({i < c.oldRows ? "2030-01-01T00:00:00Z" : "2030-03-02T00:00:00Z", "127.0.0.1", "ping",
+                               std::to_string(i), kStatusOk});
+        const std::vector<ExchangeEntry> log = store.LastExchanges(100000);
+        ASSERT_EQ(log.size(), c.left);
+        EXPECT_EQ(log.front().userID, std::to_string(total - static_cast<int>(c.left)));
+        EXPECT_EQ(log.back().userID, std::to_string(total - 1));
+    }
+}
+
+} // namespace
+} // namespace vlpolicy::test
