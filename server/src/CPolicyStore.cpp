@@ -49,6 +49,15 @@ CREATE TABLE IF NOT EXISTS admins(name TEXT PRIMARY KEY, password_hash TEXT NOT 
   failed_logins INTEGER NOT NULL DEFAULT 0, locked_until INTEGER NOT NULL DEFAULT 0);
 )sql";
 
+// Every user who logged in from an address, for requests that name a user: kept in the journal.
+constexpr char kClientUsersTable[] = "client_users";
+constexpr char kClientUsersSchema[] = R"sql(
+CREATE TABLE IF NOT EXISTS client_users(address TEXT NOT NULL, user_id TEXT NOT NULL, at INTEGER NOT NULL,
+  PRIMARY KEY (address, user_id));
+CREATE INDEX IF NOT EXISTS client_users_by_address ON client_users(address, at);
+CREATE INDEX IF NOT EXISTS client_users_by_time ON client_users(at);
+)sql";
+
 constexpr AccountTable kUsers = {"users", "user_id"};
 constexpr AccountTable kAdmins = {kAdminsTable, "name"};
 
@@ -252,6 +261,7 @@ void CPolicyStore::CreateIfNew()
         if (!HasSchema(db)) { // another process may have created it meanwhile
             Execute(db, kSchema);
             Execute(db, kLaterSchema);
+            Execute(db, kClientUsersSchema);
             Statement(db, "INSERT INTO meta(name, value) VALUES ('schema', ?1)")
                 .Bind(1, std::string(kSchemaVersion))
                 .Step();
@@ -269,15 +279,16 @@ void CPolicyStore::CreateIfNew()
 void CPolicyStore::AddLaterTables()
 {
     sqlite3* const db = m_pWriter.get();
-    auto present = [db] {
+    auto present = [db](const char* table) {
         Statement exists(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1");
-        exists.Bind(1, std::string(kAdminsTable)).Step();
+        exists.Bind(1, std::string(table)).Step();
         return exists.Int(0) != 0;
     };
-    if (present()) // the usual case: only read
+    if (present(kAdminsTable) && present(kClientUsersTable)) // the usual case: only read
         return;
     Transaction transaction(db);
     Execute(db, kLaterSchema);
+    Execute(db, kClientUsersSchema);
     transaction.Commit();
 }
 
@@ -473,12 +484,41 @@ void CPolicyStore::RememberClient(const std::string& address, const std::string&
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
     sqlite3* const db = m_pJournal.get();
+    Transaction transaction(db);
     Statement(db, "INSERT INTO client_logins VALUES (?1, ?2, ?3) "
                   "ON CONFLICT(address) DO UPDATE SET user_id = excluded.user_id, at = excluded.at")
         .Bind(1, address)
         .Bind(2, userID)
         .Bind(3, FormatTime(now))
         .Step();
+    RememberClientUser(address, userID, now);
+    transaction.Commit();
+}
+
+void CPolicyStore::RememberClientUser(const std::string& address, const std::string& userID, int64_t now)
+{
+    sqlite3* const db = m_pJournal.get();
+    Statement(db, "INSERT INTO client_users VALUES (?1, ?2, ?3) "
+                  "ON CONFLICT(address, user_id) DO UPDATE SET at = excluded.at")
+        .Bind(1, address)
+        .Bind(2, userID)
+        .Bind(3, now)
+        .Step();
+    // Bounded: the newest users of an address, and nothing older than the longest memory.
+    Statement(db, "DELETE FROM client_users WHERE address = ?1 AND at < (SELECT at FROM client_users "
+                  "WHERE address = ?1 ORDER BY at DESC LIMIT 1 OFFSET ?2)")
+        .Bind(1, address)
+        .Bind(2, int64_t{kClientUsersPerAddress - 1})
+        .Step();
+    Statement(db, "DELETE FROM client_users WHERE at < ?1").Bind(1, now - kClientMemoryMaxSeconds).Step();
+}
+
+bool CPolicyStore::LoggedInFrom(const std::string& address, const std::string& userID, int64_t since)
+{
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    Statement row(m_pReader.get(), "SELECT count(*) FROM client_users WHERE address = ?1 AND user_id = ?2 AND at >= ?3");
+    row.Bind(1, address).Bind(2, userID).Bind(3, since).Step();
+    return row.Int(0) != 0;
 }
 
 std::optional<std::string> CPolicyStore::ClientUser(const std::string& address)
@@ -728,6 +768,7 @@ bool CPolicyStore::RemoveUser(const std::string& userID)
         return false;
     Statement(db, "DELETE FROM acl WHERE user_id = ?1").Bind(1, userID).Step();
     Statement(db, "DELETE FROM client_logins WHERE user_id = ?1").Bind(1, userID).Step();
+    Statement(db, "DELETE FROM client_users WHERE user_id = ?1").Bind(1, userID).Step();
     transaction.Commit();
     return true;
 }

@@ -1,6 +1,7 @@
 // vlpolicyd - the reference policy server of the VLAgtClient login module, and its administration.
 //
 //   vlpolicyd serve [--listen HOST:PORT] [--path /PATH] [--tls-cert FILE --tls-key FILE]
+//                   [--trusted-proxy ADDRESS[/PREFIX] ...] [--login-memory HOURS]
 //   vlpolicyd tls init --dir DIR [--host NAME ...]
 //   vlpolicyd user add ID --password PW [--company ID] [--group ID] [--position CODE]
 //   vlpolicyd user list | user remove ID | user unlock ID
@@ -27,6 +28,7 @@
 
 #include "CPolicyServer.h"
 #include "CPolicyStore.h"
+#include "CTrustedProxies.h"
 #include "TlsFiles.h"
 #include "WireFormat.h"
 
@@ -97,9 +99,22 @@ void ParseListen(const std::string& text, std::string& host, int& port)
     port = std::stoi(portText);
 }
 
-int Serve(const std::string& db, const std::string& listen, const std::string& path, const std::string& tlsCertificate,
-          const std::string& tlsKey)
+// Who may name the client of an exchange, and for how long a login answers for its user.
+struct ClientOptions
 {
+    std::vector<std::string> trustedProxies;
+    int loginMemoryHours = static_cast<int>(vlpolicy::CAgentService::kDefaultLoginMemorySeconds / 3600);
+};
+
+int Serve(const std::string& db, const std::string& listen, const std::string& path, const std::string& tlsCertificate,
+          const std::string& tlsKey, const ClientOptions& clients)
+{
+    vlpolicy::CTrustedProxies proxies;
+    try {
+        proxies = vlpolicy::CTrustedProxies(clients.trustedProxies);
+    } catch (const std::invalid_argument& error) {
+        throw CommandError(std::string("--trusted-proxy: ") + error.what(), kExitUsage);
+    }
     if (!CPolicyServer::IsValidPath(path))
         throw CommandError("--path must start with / and hold only letters, digits and /-_.~", kExitUsage);
     std::string host;
@@ -120,6 +135,8 @@ int Serve(const std::string& db, const std::string& listen, const std::string& p
 
     CPolicyStore store(db);
     CPolicyServer server(store, path, stderr, tlsCertificate, tlsKey);
+    server.SetTrustedProxies(proxies);
+    server.SetLoginMemory(int64_t{clients.loginMemoryHours} * 3600);
     if (!server.IsValid())
         throw CommandError("cannot use the TLS certificate " + tlsCertificate + " with the key " + tlsKey +
                                " (unreadable, not PEM, or not a pair)",
@@ -243,7 +260,15 @@ int main(int argc, char** argv)
     CLI::Option* keyOption = serve->add_option("--tls-key", tlsKey, "the certificate's private key (PEM)");
     certOption->needs(keyOption);
     keyOption->needs(certOption);
-    serve->callback([&] { run = [&] { return Serve(db, listen, path, tlsCertificate, tlsKey); }; });
+    ClientOptions clientOptions;
+    serve->add_option("--trusted-proxy", clientOptions.trustedProxies,
+                      "a load balancer's address or ADDRESS/PREFIX (repeatable): from it, X-Forwarded-For names "
+                      "the client");
+    serve->add_option("--login-memory", clientOptions.loginMemoryHours,
+                      "hours a login from an address answers for requests naming its user")
+        ->capture_default_str()
+        ->check(CLI::Range(1, static_cast<int>(CPolicyStore::kClientMemoryMaxSeconds / 3600)));
+    serve->callback([&] { run = [&] { return Serve(db, listen, path, tlsCertificate, tlsKey, clientOptions); }; });
 
     CLI::App* tls = app.add_subcommand("tls", "certificates for serving HTTPS")->require_subcommand(1);
     std::string tlsDir;
