@@ -388,6 +388,8 @@ int CPolicyStore::CheckAccount(const AccountTable& table, const std::string& id,
         const int status = SettleLogin(table, id, passwordHash, matches, now);
         if (status == kPasswordChanged)
             continue; // checked against a password that is no longer the account's: check again
+        if (status == 40000 && NeedsRehash(passwordHash))
+            UpgradeHash(table, id, passwordHash, password);
         return status;
     }
     return 41001;
@@ -478,6 +480,24 @@ int CPolicyStore::SettleLogin(const AccountTable& table, const std::string& user
     // Open again by now (unlocked between the two statements): a success stands, a failure is
     // checked once more so that it is counted.
     return matches ? 40000 : kPasswordChanged;
+}
+
+void CPolicyStore::UpgradeHash(const AccountTable& table, const std::string& id, const std::string& oldHash,
+                               const std::string& password)
+{
+    try {
+        const std::string newHash = HashPassword(password); // before the write lock
+        std::lock_guard<std::mutex> lock(m_writeMutex);
+        Statement(m_pWriter.get(), (std::string("UPDATE ") + table.table + " SET password_hash = ?3 WHERE " +
+                                    table.idColumn + " = ?1 AND password_hash = ?2")
+                                       .c_str())
+            .Bind(1, id)
+            .Bind(2, oldHash)
+            .Bind(3, newHash)
+            .Step();
+    } catch (const std::exception&) {
+        // The login stands; the old hash still verifies and is replaced at a later login.
+    }
 }
 
 void CPolicyStore::RememberClient(const std::string& address, const std::string& userID, int64_t now)

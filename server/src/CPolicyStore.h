@@ -210,6 +210,10 @@ private:
     int SettleLogin(const AccountTable& table, const std::string& userID, const std::string& passwordHash,
                     bool matches, int64_t now);
     bool ClearFailures(const AccountTable& table, const std::string& id);
+    // After a successful login with a hash of an earlier scheme or cost: the password hashed anew
+    // replaces it, unless the account's hash changed meanwhile. A failure leaves the old one.
+    void UpgradeHash(const AccountTable& table, const std::string& id, const std::string& oldHash,
+                     const std::string& password);
     // RememberClient's part for LoggedInFrom, inside its transaction.
     void RememberClientUser(const std::string& address, const std::string& userID, int64_t now);
     void AddHistory(const std::string& key, int32_t state, const std::string& start, const std::string& end,

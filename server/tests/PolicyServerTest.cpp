@@ -3,6 +3,7 @@
 // that survives restarts, and the administrator's commands beside a server under full login load.
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <openssl/evp.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -19,6 +20,7 @@
 #include "CPolicyServer.h"
 #include "CPolicyStore.h"
 #include "CTrustedProxies.h"
+#include "PasswordHash.h"
 #include "TestClient.h"
 #include "WireFormat.h"
 
@@ -468,6 +470,88 @@ TEST_F(PolicyServerTest, Exchanges_AreLoggedWithoutPasswords)
     EXPECT_EQ(log[1].kind, "malformed");
     EXPECT_EQ(log[1].status, 42000);
     EXPECT_EQ(log[1].client, "127.0.0.1");
+}
+
+// A hash of the earlier scheme as it was stored: PBKDF2-HMAC-SHA256, 60 000 rounds.
+std::string LegacyHash(const std::string& password)
+{
+    const unsigned char salt[4] = {0x5a, 0x17, 0x00, 0xc3};
+    unsigned char hash[32];
+    PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt, sizeof(salt), 60000, EVP_sha256(),
+                      sizeof(hash), hash);
+    std::string text = "pbkdf2-sha256$60000$5a1700c3$";
+    for (unsigned char byte : hash) {
+        static const char kDigits[] = "0123456789abcdef";
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 15];
+    }
+    return text;
+}
+
+TEST(PasswordHashTest, Argon2idForNewHashes_EarlierHashesStillVerify)
+{
+    const std::string fresh = HashPassword("s3cret");
+    EXPECT_EQ(fresh.rfind("$argon2id$v=19$m=19456,t=2,p=1$", 0), 0u) << fresh;
+    EXPECT_NE(HashPassword("s3cret"), fresh); // a salt of its own
+    EXPECT_TRUE(VerifyPassword("s3cret", fresh));
+    EXPECT_FALSE(VerifyPassword("s3cret!", fresh));
+    EXPECT_FALSE(NeedsRehash(fresh));
+
+    const std::string legacy = LegacyHash("s3cret");
+    EXPECT_TRUE(VerifyPassword("s3cret", legacy));
+    EXPECT_FALSE(VerifyPassword("s3crex", legacy));
+    EXPECT_TRUE(NeedsRehash(legacy));
+
+    // Malformed texts, and costs beyond any this server writes, never match (and are not computed).
+    const std::string tail = fresh.substr(fresh.find("$", 30));
+    for (const std::string& bad : {std::string("$argon2id$v=19$m=4194304,t=2,p=1") + tail,
+                                   std::string("$argon2id$v=19$m=19456,t=999,p=1") + tail,
+                                   std::string("$argon2i$v=19$m=19456,t=2,p=1") + tail, fresh.substr(0, 40),
+                                   std::string("pbkdf2-sha256$99999999$00$00"), std::string(""), std::string("$")})
+        EXPECT_FALSE(VerifyPassword("s3cret", bad)) << bad;
+}
+
+TEST_F(PolicyServerTest, EarlierHash_ReplacedAtTheNextSuccessfulLogin)
+{
+    auto storedHash = [this](const std::string& table, const std::string& column, const std::string& id) {
+        sqlite3* db = nullptr;
+        std::string hash;
+        sqlite3_open((m_folder + "/policy.db").c_str(), &db);
+        sqlite3_stmt* row = nullptr;
+        const std::string sql = "SELECT password_hash FROM " + table + " WHERE " + column + " = ?1";
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &row, nullptr) == SQLITE_OK) {
+            sqlite3_bind_text(row, 1, id.c_str(), -1, SQLITE_TRANSIENT);
+            if (sqlite3_step(row) == SQLITE_ROW)
+                hash = reinterpret_cast<const char*>(sqlite3_column_text(row, 0));
+        }
+        sqlite3_finalize(row);
+        sqlite3_close(db);
+        return hash;
+    };
+    m_store->AddAdmin("root", "admin-password-1");
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((m_folder + "/policy.db").c_str(), &db), SQLITE_OK);
+        sqlite3_busy_timeout(db, 5000);
+        const std::string sql = "UPDATE users SET password_hash = '" + LegacyHash("demo-pass-01") +
+                                "' WHERE user_id = 'demo01'; UPDATE users SET password_hash = '" +
+                                LegacyHash("demo-pass-02") + "' WHERE user_id = 'demo02'; UPDATE admins SET "
+                                "password_hash = '" + LegacyHash("admin-password-1") + "' WHERE name = 'root'";
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    const std::string legacy02 = storedHash("users", "user_id", "demo02");
+
+    EXPECT_EQ(Login("demo02", "wrong-password"), "41001"); // a failure replaces nothing
+    EXPECT_EQ(storedHash("users", "user_id", "demo02"), legacy02);
+    EXPECT_EQ(Login("demo01", "demo-pass-01"), "40000");
+    const std::string upgraded = storedHash("users", "user_id", "demo01");
+    EXPECT_FALSE(NeedsRehash(upgraded)) << upgraded;
+    EXPECT_TRUE(VerifyPassword("demo-pass-01", upgraded));
+    EXPECT_EQ(Login("demo01", "demo-pass-01"), "40000");
+    EXPECT_EQ(Login("demo01", "demo-pass-02"), "41001");
+    EXPECT_EQ(m_store->AdminLogin("root", "admin-password-1", time(nullptr)), kStatusOk);
+    EXPECT_FALSE(NeedsRehash(storedHash("admins", "name", "root")));
 }
 
 TEST_F(PolicyServerTest, AdminCommands_SucceedBesideSixteenClientsLoggingIn)
