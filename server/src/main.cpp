@@ -2,7 +2,7 @@
 //
 //   vlpolicyd serve [--listen HOST:PORT] [--path /PATH] [--tls-cert FILE --tls-key FILE]
 //                   [--trusted-proxy ADDRESS[/PREFIX] ...] [--login-memory HOURS]
-//   vlpolicyd tls init --dir DIR [--host NAME ...]
+//   vlpolicyd tls init --dir DIR [--host NAME ...] [--keep-ca-key]
 //   vlpolicyd user add ID --password PW [--company ID] [--group ID] [--position CODE]
 //   vlpolicyd user list | user remove ID | user unlock ID
 //   vlpolicyd takeout list | takeout approve KEY [--start YYYYMMDD --end YYYYMMDD]
@@ -273,24 +273,38 @@ int main(int argc, char** argv)
     CLI::App* tls = app.add_subcommand("tls", "certificates for serving HTTPS")->require_subcommand(1);
     std::string tlsDir;
     std::vector<std::string> tlsHosts;
+    bool keepCaKey = false;
     CLI::App* tlsInit = tls->add_subcommand(
-        "init", "write a test CA (ca.pem, ca-key.pem) and a server certificate it signs (server.pem, "
+        "init", "write a test CA (ca.pem) limited to the hosts and a server certificate it signs (server.pem, "
                 "server-key.pem); existing files are never overwritten");
     tlsInit->add_option("--dir", tlsDir, "the folder to write into")->required();
     tlsInit->add_option("--host", tlsHosts, "a name or address the server is reached by (repeatable; "
-                                            "default 127.0.0.1 and localhost)");
+                                            "default 127.0.0.1 and localhost); the CA vouches for these only");
+    tlsInit->add_flag("--keep-ca-key", keepCaKey,
+                      "also write the CA's key (ca-key.pem); without it the key is forgotten once the "
+                      "certificate is signed");
     tlsInit->callback([&] {
         run = [&] {
             if (tlsHosts.empty())
                 tlsHosts = {"127.0.0.1", "localhost"};
             vlpolicy::TlsInitFiles files;
             try {
-                files = vlpolicy::TlsInit(tlsDir, tlsHosts);
+                files = vlpolicy::TlsInit(tlsDir, tlsHosts, keepCaKey);
             } catch (const std::runtime_error& error) {
                 throw CommandError(error.what(), kExitRefused);
             }
-            printf("CA certificate   %s  (trust it on the agents' machines: vlagt trust)\n", files.caCertificate.c_str());
-            printf("CA key           %s\n", files.caKey.c_str());
+            std::string hosts;
+            for (const std::string& host : tlsHosts)
+                hosts += (hosts.empty() ? "" : ", ") + host;
+            printf("CA certificate   %s  (trust it on the agents' machines: vlagt trust; it vouches only for %s,"
+                   " for %d days)\n",
+                   files.caCertificate.c_str(), hosts.c_str(), vlpolicy::kTlsInitDays);
+            if (keepCaKey)
+                printf("CA key           %s  (whoever reads it can impersonate these hosts to every machine that "
+                       "trusts the CA: move it off the server now)\n",
+                       files.caKey.c_str());
+            else
+                printf("CA key           not kept: the CA can sign nothing more (--keep-ca-key keeps it)\n");
             printf("certificate      %s\n", files.certificate.c_str());
             printf("key              %s\n", files.key.c_str());
             return 0;
