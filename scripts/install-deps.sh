@@ -16,7 +16,7 @@ packages="$packages libcli11-dev nlohmann-json3-dev"
 # tests (online check, proxy).
 packages="$packages clang-14 lld-14 llvm-14 tinyproxy-bin iproute2"
 # The native policy server vlpolicyd and its tests.
-packages="$packages g++ pkgconf libcpp-httplib-dev libsqlite3-dev libcli11-dev libssl-dev curl"
+packages="$packages g++ pkgconf libcpp-httplib-dev libsqlite3-dev libcli11-dev libssl-dev libargon2-dev curl"
 # The parsers' fuzz targets: libFuzzer and the sanitizers' runtime for clang.
 packages="$packages libclang-rt-14-dev"
 # The browser test of vlpolicyd's pages: Debian's Chromium, driven headless from Node.js.

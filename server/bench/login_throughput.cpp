@@ -1,8 +1,10 @@
 // Logins per second of vlpolicyd with 1, 4 and 16 concurrent clients, and the latency of one login
 // (p50, p99), against a server in this process on 127.0.0.1 with a fresh database. Each row's
 // throughput is given as a ratio to the single client's and to what the cores allow: every login
-// checks a password, so the machine cannot do more than cores x 1000 / (ms of one check) logins a
-// second. That check is timed in the same run, before and after the rows, on this idle server.
+// checks a password, so the machine cannot do more logins a second than it can check passwords
+// with every core checking at once. The check (Argon2id, 19 MiB: its memory traffic, not only its
+// arithmetic, is shared between cores) is timed in the same run, before and after the rows, on this
+// idle server: alone, and on as many threads as there are cores for what the cores allow.
 // On a machine shared with other work the ratio falls with the share of the cores this process
 // gets, so each row also says how many cores the process used and the CPU time of one login: a
 // login that costs about one check of CPU time waits for no lock.
@@ -70,6 +72,22 @@ void TimeHash(std::vector<double>& wallMs, std::vector<double>& cpuMs, int count
         cpuMs.push_back(CpuMs(CLOCK_THREAD_CPUTIME_ID) - cpuStart);
         wallMs.push_back(Milliseconds(Clock::now() - start));
     }
+}
+
+// Checks a second with every core checking at once: cores threads, count checks each.
+double ParallelChecksPerSecond(unsigned cores, int count)
+{
+    const std::string stored = vlpolicy::HashPassword("demo-pass-01");
+    const Clock::time_point start = Clock::now();
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < cores; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < count; ++i)
+                vlpolicy::VerifyPassword("demo-pass-01", stored);
+        });
+    for (std::thread& t : threads)
+        t.join();
+    return cores * count * 1000.0 / Milliseconds(Clock::now() - start);
 }
 
 double Median(std::vector<double> samples)
@@ -141,17 +159,21 @@ int main()
         std::thread serving([&] { server.Serve(); });
         std::vector<double> hashMs, hashCpuMs;
         TimeHash(hashMs, hashCpuMs, 20);
+        std::vector<double> parallel = {ParallelChecksPerSecond(cores, 20)};
         std::vector<Row> rows;
         for (const int clients : {1, 4, 16})
             rows.push_back(Measure(port, clients, std::chrono::milliseconds(3000)));
         TimeHash(hashMs, hashCpuMs, 20);
+        parallel.push_back(ParallelChecksPerSecond(cores, 20));
         server.Stop();
         serving.join();
 
         const double hash = Median(hashMs);
-        const double allowed = cores * 1000.0 / hash;
-        printf("password check %.2f ms (%.2f ms CPU; median of %zu), %u cores: at most %.1f logins/s\n", hash,
-               Median(hashCpuMs), hashMs.size(), cores, allowed);
+        // The better of the two parallel runs: the one less disturbed by other work on the machine.
+        const double allowed = std::max(parallel[0], parallel[1]);
+        printf("password check %.2f ms alone (%.2f ms CPU; median of %zu); %u cores checking at once: "
+               "at most %.1f logins/s (%.1f if the check scaled with the cores)\n",
+               hash, Median(hashCpuMs), hashMs.size(), cores, allowed, cores * 1000.0 / hash);
         printf("%-8s %10s %9s %9s %12s %9s %11s %12s\n", "clients", "logins/s", "p50 ms", "p99 ms", "vs 1 client",
                "vs cores", "cores used", "CPU ms/login");
         for (const Row& row : rows)

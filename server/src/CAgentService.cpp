@@ -7,16 +7,21 @@
 
 namespace vlpolicy {
 
-int CAgentService::TakeOutOwner(const std::string& named, const std::string& client, std::string& owner)
+bool CAgentService::LoggedInHere(const std::string& userID, const std::string& client, int64_t now)
+{
+    return !userID.empty() && m_store.LoggedInFrom(client, userID, now - m_loginMemorySeconds);
+}
+
+int CAgentService::TakeOutOwner(const std::string& named, const std::string& client, int64_t now, std::string& owner)
 {
     if (!named.empty()) {
-        if (!m_store.UserExists(named))
+        if (!LoggedInHere(named, client, now) || !m_store.UserExists(named))
             return kStatusBadLogin;
         owner = named;
         return 0;
     }
     const std::optional<std::string> last = m_store.ClientUser(client);
-    if (!last)
+    if (!last || !LoggedInHere(*last, client, now))
         return kStatusMalformed;
     if (!m_store.UserExists(*last))
         return kStatusBadLogin;
@@ -60,7 +65,7 @@ ExchangeResult CAgentService::HandleBinary(const char* body, size_t size, const 
     case RequestKind::TakeOut:
     case RequestKind::Edit: {
         std::string owner;
-        if (const int status = TakeOutOwner(request.userID, client, owner)) {
+        if (const int status = TakeOutOwner(request.userID, client, now, owner)) {
             result.userID = request.userID;
             refuse(status);
             break;
@@ -107,7 +112,9 @@ ExchangeResult CAgentService::HandleBinary(const char* body, size_t size, const 
     case RequestKind::Acl: {
         result.userID = request.userID;
         std::string data;
-        const int status = m_store.Acl(request.userID, request.docLevel, data);
+        const int status = LoggedInHere(request.userID, client, now)
+                                ? m_store.Acl(request.userID, request.docLevel, data)
+                                : kStatusBadLogin;
         if (status != kStatusOk) {
             refuse(status);
             break;

@@ -7,6 +7,7 @@
 #include <strings.h>
 #include <time.h>
 
+#include <algorithm>
 #include <exception>
 
 #include "WireFormat.h"
@@ -108,6 +109,7 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
         const bool form = strncasecmp(type.c_str(), kFormType, sizeof(kFormType) - 1) == 0 &&
                           !StartsWithSignalTag(body.data(), body.size());
         const int64_t now = m_clock();
+        const std::string client = ClientAddress(req);
         ExchangeResult result;
         try {
             if (!received || malformed) {
@@ -115,9 +117,9 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
                 result.status = kStatusMalformed;
                 result.body = form ? EncodeWebLoginPage(result.status, nullptr) : EncodeStatus(result.status);
             } else if (form) {
-                result = m_service.HandleWebLogin(body.data(), body.size(), req.remote_addr, now);
+                result = m_service.HandleWebLogin(body.data(), body.size(), client, now);
             } else {
-                result = m_service.HandleBinary(body.data(), body.size(), req.remote_addr, now);
+                result = m_service.HandleBinary(body.data(), body.size(), client, now);
             }
         } catch (const std::exception&) {
             result.kind = form ? "web-login" : "store-failure";
@@ -128,7 +130,7 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
         if (form)
             res.set_header("Content-Security-Policy", kPageSecurityPolicy);
         res.set_content(result.body, form ? "text/html; charset=utf-8" : "application/octet-stream");
-        Record(req.remote_addr, result);
+        Record(client, result);
     });
 
     server.Get(pattern, [](const httplib::Request&, httplib::Response& res) {
@@ -199,6 +201,27 @@ void CPolicyServer::Stop()
 void CPolicyServer::SetClock(std::function<int64_t()> clock)
 {
     m_clock = std::move(clock);
+}
+
+void CPolicyServer::SetTrustedProxies(const CTrustedProxies& proxies)
+{
+    m_proxies = proxies;
+}
+
+void CPolicyServer::SetLoginMemory(int64_t seconds)
+{
+    m_service.SetLoginMemory(seconds);
+}
+
+std::string CPolicyServer::ClientAddress(const httplib::Request& req) const
+{
+    if (m_proxies.Empty())
+        return req.remote_addr;
+    std::string forwardedFor;
+    const size_t count = std::min<size_t>(req.get_header_value_count("X-Forwarded-For"), 16);
+    for (size_t i = 0; i < count; ++i)
+        forwardedFor += (i == 0 ? "" : ",") + req.get_header_value("X-Forwarded-For", i);
+    return m_proxies.ClientOf(req.remote_addr, forwardedFor);
 }
 
 void CPolicyServer::Record(const std::string& client, const ExchangeResult& result)

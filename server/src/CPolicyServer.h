@@ -19,9 +19,11 @@
 #include "CAdminConsole.h"
 #include "CAgentService.h"
 #include "CPolicyStore.h"
+#include "CTrustedProxies.h"
 
 namespace httplib {
 class Server;
+struct Request;
 }
 
 namespace vlpolicy {
@@ -52,12 +54,20 @@ public:
     // The clock of logins, lock-outs and console sessions (seconds since the epoch); the system's
     // clock unless a test sets another before serving.
     void SetClock(std::function<int64_t()> clock);
+    // Peers whose X-Forwarded-For names the client of the agent's exchanges (a load balancer);
+    // from any other peer its own address is the client. Set before serving.
+    void SetTrustedProxies(const CTrustedProxies& proxies);
+    // How long a login from an address answers for its user's requests (CAgentService).
+    void SetLoginMemory(int64_t seconds);
 
 private:
+    // The client address of an agent's exchange, as logins are remembered by.
+    std::string ClientAddress(const httplib::Request& req) const;
     void Record(const std::string& client, const ExchangeResult& result);
 
     CPolicyStore& m_store;
     CAgentService m_service;
+    CTrustedProxies m_proxies;
     std::string m_path;
     FILE* m_pLog;
     std::mutex m_logMutex;

@@ -57,6 +57,15 @@ CREATE TABLE IF NOT EXISTS admins(name TEXT PRIMARY KEY, password_hash TEXT NOT 
 // succeeds writes it, so that no login is answered before the store has taken a write.
 constexpr char kLoginsColumn[] = "logins";
 
+// Every user who logged in from an address, for requests that name a user: kept in the journal.
+constexpr char kClientUsersTable[] = "client_users";
+constexpr char kClientUsersSchema[] = R"sql(
+CREATE TABLE IF NOT EXISTS client_users(address TEXT NOT NULL, user_id TEXT NOT NULL, at INTEGER NOT NULL,
+  PRIMARY KEY (address, user_id));
+CREATE INDEX IF NOT EXISTS client_users_by_address ON client_users(address, at);
+CREATE INDEX IF NOT EXISTS client_users_by_time ON client_users(at);
+)sql";
+
 constexpr AccountTable kUsers = {"users", "user_id"};
 constexpr AccountTable kAdmins = {kAdminsTable, "name"};
 
@@ -297,6 +306,7 @@ void CPolicyStore::CreateIfNew()
         if (!HasSchema(db)) { // another process may have created it meanwhile
             Execute(db, kSchema);
             Execute(db, kLaterSchema);
+            Execute(db, kClientUsersSchema);
             Statement(db, "INSERT INTO meta(name, value) VALUES ('schema', ?1)")
                 .Bind(1, std::string(kSchemaVersion))
                 .Step();
@@ -316,13 +326,14 @@ void CPolicyStore::AddLaterTables()
 {
     sqlite3* const db = m_pWriter.get();
     auto present = [db] {
-        return HasTable(db, kAdminsTable) && HasColumn(db, "users", kLoginsColumn) &&
-               HasColumn(db, kAdminsTable, kLoginsColumn);
+        return HasTable(db, kAdminsTable) && HasTable(db, kClientUsersTable) &&
+               HasColumn(db, "users", kLoginsColumn) && HasColumn(db, kAdminsTable, kLoginsColumn);
     };
     if (present()) // the usual case: only read
         return;
     Transaction transaction(db);
     Execute(db, kLaterSchema);
+    Execute(db, kClientUsersSchema);
     for (const char* table : {"users", kAdminsTable})
         if (!HasColumn(db, table, kLoginsColumn)) // checked again under the lock
             Execute(db, (std::string("ALTER TABLE ") + table + " ADD COLUMN " + kLoginsColumn +
@@ -436,6 +447,8 @@ int CPolicyStore::CheckAccount(const AccountTable& table, const std::string& id,
         const int status = SettleLogin(table, id, passwordHash, matches, now);
         if (status == kPasswordChanged)
             continue; // checked against a password that is no longer the account's: check again
+        if (status == 40000 && NeedsRehash(passwordHash))
+            UpgradeHash(table, id, passwordHash, password);
         return status;
     }
     return 41001;
@@ -531,16 +544,63 @@ int CPolicyStore::SettleLogin(const AccountTable& table, const std::string& user
     return matches ? 40000 : kPasswordChanged;
 }
 
+void CPolicyStore::UpgradeHash(const AccountTable& table, const std::string& id, const std::string& oldHash,
+                               const std::string& password)
+{
+    try {
+        const std::string newHash = HashPassword(password); // before the write lock
+        std::lock_guard<std::mutex> lock(m_writeMutex);
+        Statement(m_pWriter.get(), (std::string("UPDATE ") + table.table + " SET password_hash = ?3 WHERE " +
+                                    table.idColumn + " = ?1 AND password_hash = ?2")
+                                       .c_str())
+            .Bind(1, id)
+            .Bind(2, oldHash)
+            .Bind(3, newHash)
+            .Step();
+    } catch (const std::exception&) {
+        // The login stands; the old hash still verifies and is replaced at a later login.
+    }
+}
+
 void CPolicyStore::RememberClient(const std::string& address, const std::string& userID, int64_t now)
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
     sqlite3* const db = m_pJournal.get();
+    Transaction transaction(db);
     Statement(db, "INSERT INTO client_logins VALUES (?1, ?2, ?3) "
                   "ON CONFLICT(address) DO UPDATE SET user_id = excluded.user_id, at = excluded.at")
         .Bind(1, address)
         .Bind(2, userID)
         .Bind(3, FormatTime(now))
         .Step();
+    RememberClientUser(address, userID, now);
+    transaction.Commit();
+}
+
+void CPolicyStore::RememberClientUser(const std::string& address, const std::string& userID, int64_t now)
+{
+    sqlite3* const db = m_pJournal.get();
+    Statement(db, "INSERT INTO client_users VALUES (?1, ?2, ?3) "
+                  "ON CONFLICT(address, user_id) DO UPDATE SET at = excluded.at")
+        .Bind(1, address)
+        .Bind(2, userID)
+        .Bind(3, now)
+        .Step();
+    // Bounded: the newest users of an address, and nothing older than the longest memory.
+    Statement(db, "DELETE FROM client_users WHERE address = ?1 AND at < (SELECT at FROM client_users "
+                  "WHERE address = ?1 ORDER BY at DESC LIMIT 1 OFFSET ?2)")
+        .Bind(1, address)
+        .Bind(2, int64_t{kClientUsersPerAddress - 1})
+        .Step();
+    Statement(db, "DELETE FROM client_users WHERE at < ?1").Bind(1, now - kClientMemoryMaxSeconds).Step();
+}
+
+bool CPolicyStore::LoggedInFrom(const std::string& address, const std::string& userID, int64_t since)
+{
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    Statement row(m_pReader.get(), "SELECT count(*) FROM client_users WHERE address = ?1 AND user_id = ?2 AND at >= ?3");
+    row.Bind(1, address).Bind(2, userID).Bind(3, since).Step();
+    return row.Int(0) != 0;
 }
 
 std::optional<std::string> CPolicyStore::ClientUser(const std::string& address)
@@ -790,6 +850,7 @@ bool CPolicyStore::RemoveUser(const std::string& userID)
         return false;
     Statement(db, "DELETE FROM acl WHERE user_id = ?1").Bind(1, userID).Step();
     Statement(db, "DELETE FROM client_logins WHERE user_id = ?1").Bind(1, userID).Step();
+    Statement(db, "DELETE FROM client_users WHERE user_id = ?1").Bind(1, userID).Step();
     transaction.Commit();
     return true;
 }

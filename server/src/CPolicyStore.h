@@ -138,9 +138,17 @@ public:
     // it throws CStoreError, and a right password is refused as well as a wrong one.
     int Login(const std::string& userID, const std::string& password, int64_t now, UserPolicy& policy);
 
-    // The client address's last successful login, for requests that name no user.
+    // Users that logged in from an address are remembered this long at most, the newest this many
+    // per address.
+    static constexpr int64_t kClientMemoryMaxSeconds = 30 * 24 * 60 * 60;
+    static constexpr int kClientUsersPerAddress = 1024;
+
+    // A successful login from a client address: the address's last login, for requests that name
+    // no user, and one of the users logged in from it (LoggedInFrom).
     void RememberClient(const std::string& address, const std::string& userID, int64_t now);
     std::optional<std::string> ClientUser(const std::string& address);
+    // True when userID logged in successfully from address at or after since.
+    bool LoggedInFrom(const std::string& address, const std::string& userID, int64_t since);
 
     bool UserExists(const std::string& userID);
 
@@ -227,6 +235,12 @@ private:
     int SettleLogin(const AccountTable& table, const std::string& userID, const std::string& passwordHash,
                     bool matches, int64_t now);
     bool ClearFailures(const AccountTable& table, const std::string& id);
+    // After a successful login with a hash of an earlier scheme or cost: the password hashed anew
+    // replaces it, unless the account's hash changed meanwhile. A failure leaves the old one.
+    void UpgradeHash(const AccountTable& table, const std::string& id, const std::string& oldHash,
+                     const std::string& password);
+    // RememberClient's part for LoggedInFrom, inside its transaction.
+    void RememberClientUser(const std::string& address, const std::string& userID, int64_t now);
     void AddHistory(const std::string& key, int32_t state, const std::string& start, const std::string& end,
                     const std::string& reason, const std::string& actor, int64_t now);
     DecisionResult Decide(const std::string& key, int32_t state, const std::string& start, const std::string& end,

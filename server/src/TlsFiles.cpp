@@ -141,20 +141,39 @@ std::string AltNames(const std::vector<std::string>& hosts)
     return names;
 }
 
+// nameConstraints: each host permitted exactly, as AltNames names it.
+std::string PermittedNames(const std::vector<std::string>& hosts)
+{
+    std::string names = "critical";
+    for (const std::string& host : hosts) {
+        if (host.empty() || (host.find_first_of(",: ") != std::string::npos && !IsAddress(host)))
+            Fail("bad host name \"" + host + "\"");
+        names += ",permitted;DNS:" + host;
+        unsigned char address[16];
+        if (inet_pton(AF_INET, host.c_str(), address) == 1)
+            names += ",permitted;IP:" + host + "/255.255.255.255";
+        else if (inet_pton(AF_INET6, host.c_str(), address) == 1)
+            names += ",permitted;IP:" + host + "/ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff";
+    }
+    return names;
+}
+
 } // namespace
 
 TlsIdentity MakeTlsCa(const std::string& commonName, int64_t notBefore, int64_t notAfter,
-                      const std::vector<std::string>& hosts)
+                      const std::vector<std::string>& hosts, const std::vector<std::string>& permitted)
 {
     KeyPtr key = NewKey();
     CertPtr cert = NewCertificate(key.get(), commonName, notBefore, notAfter);
     if (X509_set_issuer_name(cert.get(), X509_get_subject_name(cert.get())) != 1)
         Fail("issuer");
-    AddExtension(cert.get(), cert.get(), NID_basic_constraints, "critical,CA:TRUE");
+    AddExtension(cert.get(), cert.get(), NID_basic_constraints, "critical,CA:TRUE,pathlen:0");
     AddExtension(cert.get(), cert.get(), NID_key_usage, "critical,digitalSignature,keyEncipherment,keyCertSign,cRLSign");
     AddExtension(cert.get(), cert.get(), NID_subject_key_identifier, "hash");
     if (!hosts.empty())
         AddExtension(cert.get(), cert.get(), NID_subject_alt_name, AltNames(hosts));
+    if (!permitted.empty())
+        AddExtension(cert.get(), cert.get(), NID_name_constraints, PermittedNames(permitted));
     if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0)
         Fail("signing the CA");
     return {CertPem(cert.get()), KeyPem(key.get())};
@@ -207,9 +226,9 @@ TlsInitFiles TlsInitPaths(const std::string& folder)
     return {base + "ca.pem", base + "ca-key.pem", base + "server.pem", base + "server-key.pem"};
 }
 
-TlsInitFiles TlsInit(const std::string& folder, const std::vector<std::string>& hosts)
+TlsInitFiles TlsInit(const std::string& folder, const std::vector<std::string>& hosts, bool keepCaKey)
 {
-    const TlsInitFiles files = TlsInitPaths(folder);
+    TlsInitFiles files = TlsInitPaths(folder);
     if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
         throw std::runtime_error("cannot create the folder " + folder);
     for (const std::string* path : {&files.caCertificate, &files.caKey, &files.certificate, &files.key}) {
@@ -219,9 +238,14 @@ TlsInitFiles TlsInit(const std::string& folder, const std::vector<std::string>& 
     }
     const int64_t now = static_cast<int64_t>(time(nullptr));
     const int64_t day = 24 * 60 * 60;
-    const TlsIdentity ca = MakeTlsCa("vlpolicyd test CA", now - day, now + 3650 * day);
-    const TlsIdentity server = MakeTlsServerCertificate(ca, hosts, now - day, now + 730 * day);
-    WriteNewFile(files.caKey, ca.keyPem, 0600);
+    // The CA ends with the one certificate it was made for.
+    const int64_t notAfter = now + kTlsInitDays * day;
+    const TlsIdentity ca = MakeTlsCa("vlpolicyd test CA", now - day, notAfter, {}, hosts);
+    const TlsIdentity server = MakeTlsServerCertificate(ca, hosts, now - day, notAfter);
+    if (keepCaKey)
+        WriteNewFile(files.caKey, ca.keyPem, 0600);
+    else
+        files.caKey.clear();
     WriteNewFile(files.caCertificate, ca.certificatePem, 0644);
     WriteNewFile(files.key, server.keyPem, 0600);
     WriteNewFile(files.certificate, server.certificatePem + ca.certificatePem, 0644);

@@ -19,10 +19,12 @@ struct TlsIdentity
     std::string keyPem;
 };
 
-// A self-signed CA certificate, valid from notBefore to notAfter (seconds since 1970); with hosts,
-// it also names them (a self-signed server certificate).
+// A self-signed CA certificate (path length 0: it signs no further CA), valid from notBefore to
+// notAfter (seconds since 1970); with hosts, it also names them (a self-signed server certificate).
+// With permitted, critical name constraints let it vouch only for those names and addresses (each
+// as AltNames writes a host: a DNS name, an address also as its IP address, exactly).
 TlsIdentity MakeTlsCa(const std::string& commonName, int64_t notBefore, int64_t notAfter,
-                      const std::vector<std::string>& hosts = {});
+                      const std::vector<std::string>& hosts = {}, const std::vector<std::string>& permitted = {});
 // A server certificate for `hosts` (the first is also the common name), signed by `ca`.
 // Throws std::runtime_error when OpenSSL fails or `hosts` is empty.
 TlsIdentity MakeTlsServerCertificate(const TlsIdentity& ca, const std::vector<std::string>& hosts,
@@ -36,14 +38,17 @@ void WriteNewFile(const std::string& path, const std::string& text, unsigned mod
 struct TlsInitFiles
 {
     std::string caCertificate; // ca.pem: the CA to trust on the agents' machines
-    std::string caKey;         // ca-key.pem
+    std::string caKey;         // ca-key.pem, written only when asked to keep it
     std::string certificate;   // server.pem: the server certificate, then the CA's
     std::string key;           // server-key.pem
 };
 TlsInitFiles TlsInitPaths(const std::string& folder);
 
-// Makes a CA valid for ten years and a server certificate for `hosts` valid for two, and writes
-// the four files (the folder is made when missing); refuses (std::runtime_error, nothing written) when any of them exists.
-TlsInitFiles TlsInit(const std::string& folder, const std::vector<std::string>& hosts);
+// Makes a CA limited to `hosts` and a server certificate for them, both valid for kTlsInitDays, and
+// writes them (the folder is made when missing); the CA's key is written only with keepCaKey,
+// otherwise it is forgotten once the certificate is signed and the CA can sign nothing more.
+// Refuses (std::runtime_error, nothing written) when any of the four files exists.
+constexpr int kTlsInitDays = 398;
+TlsInitFiles TlsInit(const std::string& folder, const std::vector<std::string>& hosts, bool keepCaKey = false);
 
 } // namespace vlpolicy

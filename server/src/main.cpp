@@ -2,8 +2,9 @@
 //
 //   vlpolicyd serve [--listen HOST:PORT] [--path /PATH] [--tls-cert FILE --tls-key FILE] [--demo]
 //                   [--log-keep-rows N] [--log-keep-days N]
+//                   [--trusted-proxy ADDRESS[/PREFIX] ...] [--login-memory HOURS]
 //   vlpolicyd store init [--demo]
-//   vlpolicyd tls init --dir DIR [--host NAME ...]
+//   vlpolicyd tls init --dir DIR [--host NAME ...] [--keep-ca-key]
 //   vlpolicyd user add ID [--company ID] [--group ID] [--position CODE]
 //   vlpolicyd user list | user remove ID | user unlock ID
 //   vlpolicyd takeout list | takeout approve KEY [--start YYYYMMDD --end YYYYMMDD]
@@ -30,6 +31,7 @@
 
 #include "CPolicyServer.h"
 #include "CPolicyStore.h"
+#include "CTrustedProxies.h"
 #include "TlsFiles.h"
 #include "WireFormat.h"
 
@@ -100,9 +102,23 @@ void ParseListen(const std::string& text, std::string& host, int& port)
     port = std::stoi(portText);
 }
 
-int Serve(const std::string& db, const vlpolicy::StoreOptions& storeOptions, const std::string& listen,
-          const std::string& path, const std::string& tlsCertificate, const std::string& tlsKey)
+// Who may name the client of an exchange, and for how long a login answers for its user.
+struct ClientOptions
 {
+    std::vector<std::string> trustedProxies;
+    int loginMemoryHours = static_cast<int>(vlpolicy::CAgentService::kDefaultLoginMemorySeconds / 3600);
+};
+
+int Serve(const std::string& db, const vlpolicy::StoreOptions& storeOptions, const std::string& listen,
+          const std::string& path, const std::string& tlsCertificate, const std::string& tlsKey,
+          const ClientOptions& clients)
+{
+    vlpolicy::CTrustedProxies proxies;
+    try {
+        proxies = vlpolicy::CTrustedProxies(clients.trustedProxies);
+    } catch (const std::invalid_argument& error) {
+        throw CommandError(std::string("--trusted-proxy: ") + error.what(), kExitUsage);
+    }
     if (!CPolicyServer::IsValidPath(path))
         throw CommandError("--path must start with / and hold only letters, digits and /-_.~", kExitUsage);
     std::string host;
@@ -125,6 +141,8 @@ int Serve(const std::string& db, const vlpolicy::StoreOptions& storeOptions, con
     if (storeOptions.demo && !store.Created())
         fprintf(stderr, "vlpolicyd: --demo: %s exists already and is left as it is\n", db.c_str());
     CPolicyServer server(store, path, stderr, tlsCertificate, tlsKey);
+    server.SetTrustedProxies(proxies);
+    server.SetLoginMemory(int64_t{clients.loginMemoryHours} * 3600);
     if (!server.IsValid())
         throw CommandError("cannot use the TLS certificate " + tlsCertificate + " with the key " + tlsKey +
                                " (unreadable, not PEM, or not a pair)",
@@ -280,7 +298,17 @@ int main(int argc, char** argv)
                       "the exchange log drops rows older than N days")
         ->capture_default_str()
         ->check(CLI::Range(int64_t{1}, int64_t{36500}));
-    serve->callback([&] { run = [&] { return Serve(db, storeOptions, listen, path, tlsCertificate, tlsKey); }; });
+    ClientOptions clientOptions;
+    serve->add_option("--trusted-proxy", clientOptions.trustedProxies,
+                      "a load balancer's address or ADDRESS/PREFIX (repeatable): from it, X-Forwarded-For names "
+                      "the client");
+    serve->add_option("--login-memory", clientOptions.loginMemoryHours,
+                      "hours a login from an address answers for requests naming its user")
+        ->capture_default_str()
+        ->check(CLI::Range(1, static_cast<int>(CPolicyStore::kClientMemoryMaxSeconds / 3600)));
+    serve->callback([&] {
+        run = [&] { return Serve(db, storeOptions, listen, path, tlsCertificate, tlsKey, clientOptions); };
+    });
 
     CLI::App* storeCommand = app.add_subcommand("store", "the store itself")->require_subcommand(1);
     CLI::App* storeInit = withDb(storeCommand->add_subcommand(
@@ -303,24 +331,38 @@ int main(int argc, char** argv)
     CLI::App* tls = app.add_subcommand("tls", "certificates for serving HTTPS")->require_subcommand(1);
     std::string tlsDir;
     std::vector<std::string> tlsHosts;
+    bool keepCaKey = false;
     CLI::App* tlsInit = tls->add_subcommand(
-        "init", "write a test CA (ca.pem, ca-key.pem) and a server certificate it signs (server.pem, "
+        "init", "write a test CA (ca.pem) limited to the hosts and a server certificate it signs (server.pem, "
                 "server-key.pem); existing files are never overwritten");
     tlsInit->add_option("--dir", tlsDir, "the folder to write into")->required();
     tlsInit->add_option("--host", tlsHosts, "a name or address the server is reached by (repeatable; "
-                                            "default 127.0.0.1 and localhost)");
+                                            "default 127.0.0.1 and localhost); the CA vouches for these only");
+    tlsInit->add_flag("--keep-ca-key", keepCaKey,
+                      "also write the CA's key (ca-key.pem); without it the key is forgotten once the "
+                      "certificate is signed");
     tlsInit->callback([&] {
         run = [&] {
             if (tlsHosts.empty())
                 tlsHosts = {"127.0.0.1", "localhost"};
             vlpolicy::TlsInitFiles files;
             try {
-                files = vlpolicy::TlsInit(tlsDir, tlsHosts);
+                files = vlpolicy::TlsInit(tlsDir, tlsHosts, keepCaKey);
             } catch (const std::runtime_error& error) {
                 throw CommandError(error.what(), kExitRefused);
             }
-            printf("CA certificate   %s  (trust it on the agents' machines: vlagt trust)\n", files.caCertificate.c_str());
-            printf("CA key           %s\n", files.caKey.c_str());
+            std::string hosts;
+            for (const std::string& host : tlsHosts)
+                hosts += (hosts.empty() ? "" : ", ") + host;
+            printf("CA certificate   %s  (trust it on the agents' machines: vlagt trust; it vouches only for %s,"
+                   " for %d days)\n",
+                   files.caCertificate.c_str(), hosts.c_str(), vlpolicy::kTlsInitDays);
+            if (keepCaKey)
+                printf("CA key           %s  (whoever reads it can impersonate these hosts to every machine that "
+                       "trusts the CA: move it off the server now)\n",
+                       files.caKey.c_str());
+            else
+                printf("CA key           not kept: the CA can sign nothing more (--keep-ca-key keeps it)\n");
             printf("certificate      %s\n", files.certificate.c_str());
             printf("key              %s\n", files.key.c_str());
             return 0;

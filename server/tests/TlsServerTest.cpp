@@ -118,10 +118,67 @@ TEST_F(TlsServerTest, InitNeverOverwritesAndNamesAddressesBothWays)
     X509_STORE_free(roots);
     X509_free(leaf);
 
-    // The CA's key does not belong to the server certificate: not served.
+    // A key that does not belong to the server certificate (another CA's): not served.
+    const TlsInitFiles other = TlsInit(m_folder + "/other", {"127.0.0.1"}, true);
     CPolicyStore store(m_folder + "/policy.db");
-    CPolicyServer mismatched(store, "/agent", nullptr, m_files.certificate, m_files.caKey);
+    CPolicyServer mismatched(store, "/agent", nullptr, m_files.certificate, other.caKey);
     EXPECT_FALSE(mismatched.IsValid());
+}
+
+// Whoever holds the test CA's key can still not vouch for another site: the CA names its hosts
+// (name constraints), signs no further CA, and ends with its certificate; its key is kept only
+// when asked for.
+TEST_F(TlsServerTest, TestCa_VouchesForItsHostsOnly)
+{
+    struct stat info;
+    EXPECT_TRUE(m_files.caKey.empty());
+    EXPECT_NE(stat((m_folder + "/tls/ca-key.pem").c_str(), &info), 0) << "the CA key is not kept unless asked";
+    const TlsInitFiles kept = TlsInit(m_folder + "/kept", {"127.0.0.1", "localhost", "::1"}, true);
+    ASSERT_EQ(stat(kept.caKey.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    const TlsIdentity ca{ReadFile(kept.caCertificate), ReadFile(kept.caKey)};
+    X509_STORE* roots = X509_STORE_new();
+    X509_STORE_load_file(roots, kept.caCertificate.c_str());
+    X509* root = X509_OBJECT_get0_X509(sk_X509_OBJECT_value(X509_STORE_get0_objects(roots), 0));
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(X509_get_pathlen(root), 0);
+    const ASN1_TIME* notAfter = X509_get0_notAfter(root);
+    int days = 0, seconds = 0;
+    ASSERT_EQ(ASN1_TIME_diff(&days, &seconds, nullptr, notAfter), 1);
+    EXPECT_LE(days, kTlsInitDays);
+
+    const int64_t now = time(nullptr);
+    const struct
+    {
+        std::vector<std::string> hosts;
+        int error; // X509_V_OK when accepted
+    } cases[] = {
+        {{"127.0.0.1"}, X509_V_OK},
+        {{"localhost"}, X509_V_OK},
+        {{"::1"}, X509_V_OK},
+        {{"other.invalid"}, X509_V_ERR_PERMITTED_VIOLATION},
+        {{"www.example.com"}, X509_V_ERR_PERMITTED_VIOLATION},
+        {{"127.0.0.2"}, X509_V_ERR_PERMITTED_VIOLATION},
+        {{"localhost", "bank.example"}, X509_V_ERR_PERMITTED_VIOLATION}, // one name too many
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hosts.back());
+        const TlsIdentity signed_ = MakeTlsServerCertificate(ca, c.hosts, now - 60, now + 3600);
+        BIO* bio = BIO_new_mem_buf(signed_.certificatePem.data(), static_cast<int>(signed_.certificatePem.size()));
+        X509* leaf = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+        BIO_free(bio);
+        ASSERT_NE(leaf, nullptr);
+        X509_STORE_CTX* context = X509_STORE_CTX_new();
+        X509_STORE_CTX_init(context, roots, leaf, nullptr);
+        X509_VERIFY_PARAM_set_purpose(X509_STORE_CTX_get0_param(context), X509_PURPOSE_SSL_SERVER);
+        const int verified = X509_verify_cert(context);
+        EXPECT_EQ(verified == 1 ? X509_V_OK : X509_STORE_CTX_get_error(context), c.error)
+            << X509_verify_cert_error_string(X509_STORE_CTX_get_error(context));
+        X509_STORE_CTX_free(context);
+        X509_free(leaf);
+    }
+    X509_STORE_free(roots);
 }
 
 } // namespace

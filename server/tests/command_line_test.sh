@@ -77,7 +77,16 @@ expect_exit 0 "$bin" admin remove second --db "$db"
 expect_exit 1 "$bin" admin remove second --db "$db"
 expect_exit 0 "$bin" admin unlock root --db "$db"
 
-# A take-out by the binary exchange, then decided on the command line.
+# A take-out by the binary exchange after demo02's login from this address, then decided on the
+# command line.
+printf '_%%REQ_LIN%%_demo02' >"$work/login"
+head -c 14 /dev/zero >>"$work/login"
+printf 'demo-pass-02' >>"$work/login"
+head -c 8 /dev/zero >>"$work/login"
+printf 'kesmor' >>"$work/login"
+head -c 4 /dev/zero >>"$work/login"
+curl -s --max-time 5 --data-binary @"$work/login" -H 'Content-Type:' "$url" | head -c 5 >"$work/status"
+[ "$(cat "$work/status")" = 40000 ] || fail "login of demo02: $(cat "$work/status")"
 printf '_%%REQ_OUT%%_demo02' >"$work/req"
 head -c 14 /dev/zero >>"$work/req"
 printf 'trade fair' >>"$work/req"
@@ -105,7 +114,7 @@ expect_exit 0 "$bin" takeout refuse "$key" --db "$db"
 expect_exit 1 "$bin" takeout cancel "$key" --db "$db"
 
 expect_exit 0 "$bin" log --db "$db"
-[ "$(wc -l <"$work/out")" = 3 ] || fail "log: $(cat "$work/out")"
+[ "$(wc -l <"$work/out")" = 4 ] || fail "log: $(cat "$work/out")"
 grep -q ' 127.0.0.1 admin-signin root 40000$' "$work/out" || fail "console sign-in log line: $(cat "$work/out")"
 expect_exit 0 "$bin" log --last 1 --db "$db"
 [ "$(wc -l <"$work/out")" = 1 ] || fail "log --last 1: $(cat "$work/out")"
@@ -130,14 +139,21 @@ if kill -0 "$server" 2>/dev/null; then fail "SIGTERM did not stop the server"; e
     wait "$server"; rc=$?; [ "$rc" = 0 ] || fail "serve exit code $rc after SIGTERM"; fi
 server=""
 
-# TLS: tls init writes the four files once; serve takes them (ready line https), refuses a key that
-# does not belong to the certificate (exit 1) and a certificate without a key (usage, exit 2).
+# TLS: tls init writes its files once, the CA's key only with --keep-ca-key (and says to move it);
+# serve takes them (ready line https), refuses a key that does not belong to the certificate
+# (exit 1) and a certificate without a key (usage, exit 2).
 expect_exit 0 "$bin" tls init --dir "$work/tls"
-for f in ca.pem ca-key.pem server.pem server-key.pem; do [ -s "$work/tls/$f" ] || fail "tls init wrote no $f"; done
+for f in ca.pem server.pem server-key.pem; do [ -s "$work/tls/$f" ] || fail "tls init wrote no $f"; done
+[ -e "$work/tls/ca-key.pem" ] && fail "tls init kept the CA key unasked"
+grep -q 'CA key *not kept' "$work/out" || fail "tls init does not say the CA key is gone: $(cat "$work/out")"
 expect_exit 1 "$bin" tls init --dir "$work/tls" --host other.invalid
 grep -q 'exists already' "$work/err" || fail "tls init over existing files: $(cat "$work/err")"
+expect_exit 0 "$bin" tls init --dir "$work/kept" --keep-ca-key
+[ -s "$work/kept/ca-key.pem" ] || fail "tls init --keep-ca-key wrote no ca-key.pem"
+grep -q 'move it off the server' "$work/out" || fail "tls init does not say to move the CA key: $(cat "$work/out")"
 expect_exit 2 "$bin" serve --tls-cert "$work/tls/server.pem" --db "$db"
-expect_exit 1 "$bin" serve --listen 127.0.0.1:0 --tls-cert "$work/tls/server.pem" --tls-key "$work/tls/ca-key.pem" --db "$db"
+expect_exit 1 "$bin" serve --listen 127.0.0.1:0 --tls-cert "$work/tls/server.pem" --tls-key "$work/kept/ca-key.pem" --db "$db"
+expect_exit 2 "$bin" serve --listen 127.0.0.1:0 --trusted-proxy not-an-address --db "$db"
 "$bin" serve --listen 127.0.0.1:0 --path /agent --db "$db" --tls-cert "$work/tls/server.pem" \
     --tls-key "$work/tls/server-key.pem" >"$work/tls.out" 2>>"$work/serve.err" </dev/null &
 server=$!

@@ -4,6 +4,8 @@
 //
 //   vltestagent PORT login USER PASSWORD          -> the five status digits
 //   vltestagent PORT takeout USER START END REASON -> the new take-out key (exit 1 and the status when refused)
+//                                                   after a login of USER, as the agent makes it (the
+//                                                   demonstration passwords, or VLTESTAGENT_PASSWORD)
 //   vltestagent PORT status KEY                   -> requested | approved from YYYY-MM-DD to YYYY-MM-DD | refused | ...
 #include <stdio.h>
 #include <stdlib.h>
@@ -48,6 +50,17 @@ int main(int argc, char** argv)
         return reply.compare(0, 5, "40000") == 0 ? 0 : 1;
     }
     if (command == "takeout" && argc == 7) {
+        // The server answers a record naming a user only where that user has logged in.
+        const std::string user = argv[3];
+        const char* other = getenv("VLTESTAGENT_PASSWORD");
+        const std::string password = user == "demo01" ? "demo-pass-01"
+                                     : user == "demo02" ? "demo-pass-02"
+                                                        : (other != nullptr ? other : "");
+        const std::string login = client.Post("/agent", LoginRecord(user, password)).body;
+        if (login.compare(0, 5, "40000") != 0) {
+            printf("%s\n", login.substr(0, 5).c_str());
+            return 1;
+        }
         const std::string reply = client.Post("/agent", TakeOutRecord("_%REQ_OUT%_", argv[3], argv[6], argv[4], argv[5])).body;
         // 40000, then the 85-byte take-out message: tag, 20 reserved bytes, the 50-byte key, status.
         if (reply.compare(0, 5, "40000") != 0 || reply.size() != 5 + 85) {

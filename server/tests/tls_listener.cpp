@@ -2,7 +2,7 @@
 // chosen kind (or speaks plain HTTP) on 127.0.0.1 and records what reached it.
 //
 // Usage: vltlslistener --certs DIR --kind KIND --record FILE [--address IPV4]
-//   DIR holds ca.pem and ca-key.pem (as `vlpolicyd tls init` writes them), the CA the agent trusts.
+//   DIR holds ca.pem and ca-key.pem (as `vlpolicyd tls init --keep-ca-key` writes them), the CA the agent trusts.
 //   KIND  trusted     a certificate for 127.0.0.1 from that CA: the handshake succeeds and every
 //                     request is answered with the pong "_%RES_PNG%_"
 //         self-signed a self-signed certificate for 127.0.0.1
@@ -61,8 +61,11 @@ vlpolicy::TlsIdentity MakeIdentity(const std::string& kind, const vlpolicy::TlsI
     if (kind == "unknown-ca")
         return vlpolicy::MakeTlsServerCertificate(vlpolicy::MakeTlsCa("untrusted test CA", now - day, now + day),
                                                   {address}, now - day, now + day);
+    // Another of the hosts the CA may vouch for (tls init's defaults), not the one reached: a name
+    // outside the CA's name constraints would be refused for those instead.
     if (kind == "wrong-name")
-        return vlpolicy::MakeTlsServerCertificate(trustedCa, {"other.invalid"}, now - day, now + day);
+        return vlpolicy::MakeTlsServerCertificate(trustedCa, {address == "localhost" ? "127.0.0.1" : "localhost"},
+                                                  now - day, now + day);
     if (kind == "expired")
         return vlpolicy::MakeTlsServerCertificate(trustedCa, {address}, now - 3 * day, now - day);
     throw std::runtime_error("unknown kind " + kind);

@@ -33,7 +33,7 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-"$vlpolicyd" tls init --dir "$work/ca" >/dev/null || { echo "FAIL: tls init"; exit 1; }
+"$vlpolicyd" tls init --dir "$work/ca" --keep-ca-key >/dev/null || { echo "FAIL: tls init"; exit 1; }
 "$wine_run" "$bindir/vlagt.exe" trust "$ca" >"$work/trust.out" 2>"$work/wine.err" </dev/null ||
     { echo "FAIL: vlagt trust: $(cat "$work/trust.out")"; exit 1; }
 
