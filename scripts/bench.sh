@@ -28,6 +28,7 @@ else
 fi
 
 # Start the prefix's server with its output detached (the pipe trap), stop it when done.
+export VLAGT_LANES=0 # the benchmarks run in the build's own prefix, no test lanes
 build/wine-prefix.sh start
 # bench_tls_exchange talks to vlpolicyd over https and http: two servers on 127.0.0.1 and a test CA
 # that the prefix trusts while it runs.

@@ -45,6 +45,7 @@ stop() {
 }
 trap stop EXIT
 trap 'exit 130' INT TERM HUP
+export VLAGT_LANES=0 # whole programs run in the build's own prefix, no test lanes
 "$build/wine-prefix.sh" start
 while [ "$busy" -gt 0 ]; do
     sh -c 'while :; do :; done' </dev/null >/dev/null 2>&1 &
