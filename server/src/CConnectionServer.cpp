@@ -31,7 +31,9 @@ void CConnectionServer::ServeOne(int socket, const std::string& peer, const Proc
         return;
     const std::function<bool()> yieldIdle = [this, &peer] { return m_gate.HasWaiting(peer); };
     for (size_t served = 0; served < m_limits.keepAliveRequests; ++served) {
-        if (!connection.NextRequest(served == 0, yieldIdle))
+        // Between requests an idle connection gives way to the peer's waiting ones; before its first
+        // it does not (the request may be on its way).
+        if (!connection.NextRequest(served == 0, served == 0 ? std::function<bool()>() : yieldIdle))
             return;
         const bool last = served + 1 == m_limits.keepAliveRequests || stopping();
         bool closed = false;

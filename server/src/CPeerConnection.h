@@ -39,8 +39,8 @@ public:
     // The TLS handshake (nothing for plain HTTP); false when it failed or took too long.
     bool Handshake();
     // Waits for the next request and reads it whole. False when there is none to serve: the peer
-    // closed or stayed idle (or yieldIdle said so while idle), the server stops, or the request
-    // was refused here (its reply sent).
+    // closed or stayed idle (or yieldIdle, when given, said so while idle), the server stops, or
+    // the request was refused here (its reply sent).
     bool NextRequest(bool first, const std::function<bool()>& yieldIdle);
     SSL* Ssl() const { return m_pSsl; }
 

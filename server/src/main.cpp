@@ -1,7 +1,7 @@
 // vlpolicyd - the reference policy server of the VLAgtClient login module, and its administration.
 //
 //   vlpolicyd serve [--listen HOST:PORT] [--path /PATH] [--tls-cert FILE --tls-key FILE] [--demo]
-//                   [--log-keep-rows N] [--log-keep-days N]
+//                   [--log-keep-rows N] [--log-keep-days N] [--listen-backlog N] [--peer-connections N]
 //   vlpolicyd store init [--demo]
 //   vlpolicyd tls init --dir DIR [--host NAME ...]
 //   vlpolicyd user add ID [--company ID] [--group ID] [--position CODE]
@@ -101,7 +101,8 @@ void ParseListen(const std::string& text, std::string& host, int& port)
 }
 
 int Serve(const std::string& db, const vlpolicy::StoreOptions& storeOptions, const std::string& listen,
-          const std::string& path, const std::string& tlsCertificate, const std::string& tlsKey)
+          const std::string& path, const std::string& tlsCertificate, const std::string& tlsKey,
+          const vlpolicy::HttpLimits& limits)
 {
     if (!CPolicyServer::IsValidPath(path))
         throw CommandError("--path must start with / and hold only letters, digits and /-_.~", kExitUsage);
@@ -124,7 +125,7 @@ int Serve(const std::string& db, const vlpolicy::StoreOptions& storeOptions, con
     CPolicyStore store(db, storeOptions);
     if (storeOptions.demo && !store.Created())
         fprintf(stderr, "vlpolicyd: --demo: %s exists already and is left as it is\n", db.c_str());
-    CPolicyServer server(store, path, stderr, tlsCertificate, tlsKey);
+    CPolicyServer server(store, path, stderr, tlsCertificate, tlsKey, limits);
     if (!server.IsValid())
         throw CommandError("cannot use the TLS certificate " + tlsCertificate + " with the key " + tlsKey +
                                " (unreadable, not PEM, or not a pair)",
@@ -280,7 +281,18 @@ int main(int argc, char** argv)
                       "the exchange log drops rows older than N days")
         ->capture_default_str()
         ->check(CLI::Range(int64_t{1}, int64_t{36500}));
-    serve->callback([&] { run = [&] { return Serve(db, storeOptions, listen, path, tlsCertificate, tlsKey); }; });
+    vlpolicy::HttpLimits limits;
+    serve->add_option("--listen-backlog", limits.listenBacklog,
+                      "connections the system queues before they are accepted; 0: the system's limit "
+                      "(net.core.somaxconn), which also caps any other value")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 1 << 20));
+    serve->add_option("--peer-connections", limits.peerConnections,
+                      "connections served at once for one client address (of " + std::to_string(limits.workers) +
+                          " workers); more from it wait. Raise it when many agents come through one proxy address")
+        ->capture_default_str()
+        ->check(CLI::Range(static_cast<size_t>(1), limits.workers));
+    serve->callback([&] { run = [&] { return Serve(db, storeOptions, listen, path, tlsCertificate, tlsKey, limits); }; });
 
     CLI::App* storeCommand = app.add_subcommand("store", "the store itself")->require_subcommand(1);
     CLI::App* storeInit = withDb(storeCommand->add_subcommand(
