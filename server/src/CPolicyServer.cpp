@@ -10,24 +10,14 @@
 #include <algorithm>
 #include <exception>
 
+#include "CBoundedServer.h"
 #include "WireFormat.h"
 
 namespace vlpolicy {
 
 namespace {
 
-constexpr size_t kKeepAliveMaxCount = 1000;
-// Each kept-alive connection holds a worker for its idle time (5 s): room for many agents at once.
-constexpr size_t kWorkerThreads = 32;
-
 constexpr char kFormType[] = "application/x-www-form-urlencoded";
-
-// Over TLS a client checks the server's certificate chain around the handshake before it sends its
-// first request: the first exchange of a process takes seconds on a slow or emulated machine, and
-// the library's 5 s bounds (for the handshake's reads and for the wait for a request) cut such a
-// client off after its handshake. The price: an idle kept-alive TLS connection holds its worker for
-// up to this long.
-constexpr time_t kTlsWaitSeconds = 20;
 
 std::string RegexEscape(const std::string& path)
 {
@@ -64,25 +54,34 @@ constexpr char kPageSecurityPolicy[] =
 } // namespace
 
 CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE* log,
-                             const std::string& certificateFile, const std::string& keyFile)
-    : m_store(store), m_service(store), m_path(path), m_pLog(log),
+                             const std::string& certificateFile, const std::string& keyFile, const HttpLimits& limits)
+    : m_store(store), m_service(store), m_path(path), m_pLog(log), m_limits(limits),
       m_clock([] { return static_cast<int64_t>(time(nullptr)); }),
       m_console(store, !certificateFile.empty(), [this] { return m_clock(); },
-                [this](const std::string& client, const ExchangeResult& result) { Record(client, result); }),
-      m_pServer(certificateFile.empty() ? std::make_unique<httplib::Server>()
-                                        : std::make_unique<httplib::SSLServer>(certificateFile.c_str(), keyFile.c_str()))
+                [this](const std::string& client, const ExchangeResult& result) { Record(client, result); })
 {
+    // Requests refused before the library sees them: one line in the log stream (not in the
+    // store's exchange log, which a flood of them would only fill).
+    auto refusals = [this](const std::string& peer, int status) {
+        LogLine(peer + " http-refused - " + std::to_string(status));
+    };
+    if (certificateFile.empty()) {
+        auto server = std::make_unique<CBoundedServer<httplib::Server>>(m_limits, refusals);
+        m_pListen = server.get();
+        m_pServer = std::move(server);
+    } else {
+        auto server = std::make_unique<CBoundedServer<httplib::SSLServer>>(m_limits, refusals, certificateFile.c_str(),
+                                                                           keyFile.c_str());
+        m_pListen = server.get();
+        m_pServer = std::move(server);
+    }
     httplib::Server& server = *m_pServer;
-    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-    server.set_keep_alive_max_count(kKeepAliveMaxCount);
+    const size_t workers = m_limits.workers;
+    server.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
     // A reply goes out in two writes (head, body); without this the body waits for the client's
     // delayed acknowledgement of the head, about 40 ms per exchange.
     server.set_tcp_nodelay(true);
-    server.set_payload_max_length(kMaxBodySize);
-    if (!certificateFile.empty()) {
-        server.set_read_timeout(kTlsWaitSeconds, 0);
-        server.set_keep_alive_timeout(kTlsWaitSeconds);
-    }
+    server.set_payload_max_length(m_limits.bodyBytes);
     const std::string pattern = RegexEscape(m_path);
 
     server.Post(pattern, [this](const httplib::Request& req, httplib::Response& res,
@@ -121,7 +120,8 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
             } else {
                 result = m_service.HandleBinary(body.data(), body.size(), client, now);
             }
-        } catch (const std::exception&) {
+        } catch (...) {
+            LogError(req, std::current_exception());
             result.kind = form ? "web-login" : "store-failure";
             result.status = kStatusStoreFailed;
             result.body = form ? EncodeWebLoginPage(result.status, nullptr) : EncodeStatus(result.status);
@@ -143,10 +143,29 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
         res.set_content(LoginFormPage(m_path), "text/html; charset=utf-8");
     });
     m_console.Register(server);
+    // An error that escapes a handler: its detail goes to the log, the client gets a plain 500
+    // (an agent, its store-failure status), never the error's text.
+    server.set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr error) {
+        LogError(req, error);
+        res.headers.clear();
+        if (req.method == "POST" && req.path == m_path) {
+            res.status = 200;
+            res.set_content(EncodeStatus(kStatusStoreFailed), "application/octet-stream");
+        } else {
+            res.status = 500;
+            res.set_content("internal error\n", "text/plain");
+        }
+    });
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty())
-            res.set_content(res.status == 404 ? "not found\n" : "bad request\n", "text/plain");
+            res.set_content(res.status == 404   ? "not found\n"
+                            : res.status >= 500 ? "internal error\n"
+                                                : "bad request\n",
+                            "text/plain");
     });
+    // The library names an error it caught itself in a reply header: never sent.
+    server.set_post_routing_handler(
+        [](const httplib::Request&, httplib::Response& res) { res.headers.erase("EXCEPTION_WHAT"); });
 }
 
 CPolicyServer::~CPolicyServer() = default;
@@ -173,9 +192,15 @@ bool CPolicyServer::IsValidPath(const std::string& path)
 
 int CPolicyServer::Bind(const std::string& host, int port)
 {
-    if (port == 0)
-        return m_pServer->bind_to_any_port(host);
-    return m_pServer->bind_to_port(host, port) ? port : -1;
+    const int bound = port == 0 ? m_pServer->bind_to_any_port(host) : m_pServer->bind_to_port(host, port) ? port : -1;
+    if (bound > 0 && !m_pListen->SetListenBacklog(m_limits.listenBacklog))
+        return -1;
+    return bound;
+}
+
+int CPolicyServer::ListenBacklog() const
+{
+    return m_pListen->ListenBacklog();
 }
 
 bool CPolicyServer::Serve()
@@ -222,6 +247,30 @@ std::string CPolicyServer::ClientAddress(const httplib::Request& req) const
     for (size_t i = 0; i < count; ++i)
         forwardedFor += (i == 0 ? "" : ",") + req.get_header_value("X-Forwarded-For", i);
     return m_proxies.ClientOf(req.remote_addr, forwardedFor);
+}
+
+void CPolicyServer::LogLine(const std::string& text)
+{
+    if (m_pLog == nullptr)
+        return;
+    const std::string line = CPolicyStore::FormatTime(m_clock()) + " " + text + "\n";
+    std::lock_guard<std::mutex> lock(m_logMutex);
+    fputs(line.c_str(), m_pLog);
+    fflush(m_pLog);
+}
+
+void CPolicyServer::LogError(const httplib::Request& req, std::exception_ptr error)
+{
+    std::string what = "unknown error";
+    try {
+        if (error)
+            std::rethrow_exception(error);
+    } catch (const std::exception& caught) {
+        what = caught.what();
+    } catch (...) {
+    }
+    LogLine(req.remote_addr + " error " + Printable(req.method) + " " + Printable(req.path.substr(0, 200)) + ": " +
+            Printable(what));
 }
 
 void CPolicyServer::Record(const std::string& client, const ExchangeResult& result)

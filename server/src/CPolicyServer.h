@@ -2,15 +2,18 @@
 //
 // POST to the path: a body that begins with a signal tag is a binary signal record; otherwise a
 // form (Content-Type application/x-www-form-urlencoded) is a web login and anything else a
-// malformed record; bodies over 64 KiB are answered 42000. GET of the path
+// malformed record. Every request is read whole within HttpLimits before it is routed (a body
+// over 64 KiB is answered 413, one without Content-Length 411: see CPeerConnection). GET of the path
 // says what the server is; GET /login serves a login form for a person that posts the agent's own
 // form to the path. /admin is the administrators' console (CAdminConsole). Everything else is 404. Connections are kept alive across requests. One line per exchange goes to the log
-// stream and into the store's exchange log (never a password).
+// stream and into the store's exchange log (never a password); an unexpected error's detail goes
+// to the log stream only, the client gets a plain 500 (an agent, its store-failure status).
 #pragma once
 
 #include <stdio.h>
 
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -20,13 +23,16 @@
 #include "CAgentService.h"
 #include "CPolicyStore.h"
 #include "CTrustedProxies.h"
+#include "HttpLimits.h"
 
 namespace httplib {
 class Server;
 struct Request;
-}
+} // namespace httplib
 
 namespace vlpolicy {
+
+class IListenControl;
 
 class CPolicyServer
 {
@@ -35,7 +41,7 @@ public:
     // With a certificate file (PEM, the server's certificate and then its chain) and its key file
     // the server speaks HTTPS only; without them plain HTTP.
     CPolicyServer(CPolicyStore& store, const std::string& path, FILE* log, const std::string& certificateFile = "",
-                  const std::string& keyFile = "");
+                  const std::string& keyFile = "", const HttpLimits& limits = HttpLimits());
     ~CPolicyServer();
     CPolicyServer(const CPolicyServer&) = delete;
     CPolicyServer& operator=(const CPolicyServer&) = delete;
@@ -45,8 +51,11 @@ public:
     // False when the certificate or key could not be loaded (the server cannot serve then).
     bool IsValid() const;
 
-    // Binds host and port (0: a free port). Returns the bound port, or -1.
+    // Binds host and port (0: a free port) and listens with the limits' backlog. Returns the bound
+    // port, or -1.
     int Bind(const std::string& host, int port);
+    // The listen backlog the kernel keeps for the bound socket (after its cap), or -1.
+    int ListenBacklog() const;
     // Serves until Stop(); false when the server could not run.
     bool Serve();
     // Ends Serve from any thread.
@@ -64,16 +73,21 @@ private:
     // The client address of an agent's exchange, as logins are remembered by.
     std::string ClientAddress(const httplib::Request& req) const;
     void Record(const std::string& client, const ExchangeResult& result);
+    // One line, after the time, to the log stream.
+    void LogLine(const std::string& text);
+    void LogError(const httplib::Request& req, std::exception_ptr error);
 
     CPolicyStore& m_store;
     CAgentService m_service;
     CTrustedProxies m_proxies;
     std::string m_path;
     FILE* m_pLog;
+    const HttpLimits m_limits;
     std::mutex m_logMutex;
     std::function<int64_t()> m_clock;
     CAdminConsole m_console;
     std::unique_ptr<httplib::Server> m_pServer;
+    IListenControl* m_pListen = nullptr; // the same server
     enum { kIdle, kServing, kServed };
     std::atomic<int> m_nServeState{kIdle};
     std::atomic<bool> m_bStopRequested{false};

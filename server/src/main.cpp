@@ -1,7 +1,7 @@
 // vlpolicyd - the reference policy server of the VLAgtClient login module, and its administration.
 //
 //   vlpolicyd serve [--listen HOST:PORT] [--path /PATH] [--tls-cert FILE --tls-key FILE] [--demo]
-//                   [--log-keep-rows N] [--log-keep-days N]
+//                   [--log-keep-rows N] [--log-keep-days N] [--listen-backlog N] [--peer-connections N]
 //                   [--trusted-proxy ADDRESS[/PREFIX] ...] [--login-memory HOURS]
 //   vlpolicyd store init [--demo]
 //   vlpolicyd tls init --dir DIR [--host NAME ...] [--keep-ca-key]
@@ -111,7 +111,7 @@ struct ClientOptions
 
 int Serve(const std::string& db, const vlpolicy::StoreOptions& storeOptions, const std::string& listen,
           const std::string& path, const std::string& tlsCertificate, const std::string& tlsKey,
-          const ClientOptions& clients)
+          const vlpolicy::HttpLimits& limits, const ClientOptions& clients)
 {
     vlpolicy::CTrustedProxies proxies;
     try {
@@ -140,7 +140,7 @@ int Serve(const std::string& db, const vlpolicy::StoreOptions& storeOptions, con
     CPolicyStore store(db, storeOptions);
     if (storeOptions.demo && !store.Created())
         fprintf(stderr, "vlpolicyd: --demo: %s exists already and is left as it is\n", db.c_str());
-    CPolicyServer server(store, path, stderr, tlsCertificate, tlsKey);
+    CPolicyServer server(store, path, stderr, tlsCertificate, tlsKey, limits);
     server.SetTrustedProxies(proxies);
     server.SetLoginMemory(int64_t{clients.loginMemoryHours} * 3600);
     if (!server.IsValid())
@@ -306,8 +306,19 @@ int main(int argc, char** argv)
                       "hours a login from an address answers for requests naming its user")
         ->capture_default_str()
         ->check(CLI::Range(1, static_cast<int>(CPolicyStore::kClientMemoryMaxSeconds / 3600)));
+    vlpolicy::HttpLimits limits;
+    serve->add_option("--listen-backlog", limits.listenBacklog,
+                      "connections the system queues before they are accepted; 0: the system's limit "
+                      "(net.core.somaxconn), which also caps any other value")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 1 << 20));
+    serve->add_option("--peer-connections", limits.peerConnections,
+                      "connections served at once for one client address (of " + std::to_string(limits.workers) +
+                          " workers); more from it wait. Raise it when many agents come through one proxy address")
+        ->capture_default_str()
+        ->check(CLI::Range(static_cast<size_t>(1), limits.workers));
     serve->callback([&] {
-        run = [&] { return Serve(db, storeOptions, listen, path, tlsCertificate, tlsKey, clientOptions); };
+        run = [&] { return Serve(db, storeOptions, listen, path, tlsCertificate, tlsKey, limits, clientOptions); };
     });
 
     CLI::App* storeCommand = app.add_subcommand("store", "the store itself")->require_subcommand(1);

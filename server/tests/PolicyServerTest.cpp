@@ -398,8 +398,8 @@ TEST_F(PolicyServerTest, FailedLogins_LockTheAccountUntilUnlocked)
 
 TEST_F(PolicyServerTest, MalformedBodies_AreAnswered42000AndTheConnectionLives)
 {
+    // Bodies over 64 KiB and without a length are refused before routing (HttpLimitsTest).
     TestClient client(m_nPort);
-    const std::string big(kMaxBodySize + 1, 'x');
     const struct
     {
         const char* name;
@@ -410,12 +410,8 @@ TEST_F(PolicyServerTest, MalformedBodies_AreAnswered42000AndTheConnectionLives)
         {"wrong length", "POST /agent HTTP/1.1\r\nHost: h\r\nContent-Length: 12\r\n\r\n_%REQ_PNG%_!"},
         {"wrong site code",
          "POST /agent HTTP/1.1\r\nHost: h\r\nContent-Length: 61\r\n\r\n" + LoginRecord("demo01", "demo-pass-01", "kesmox")},
-        {"over 64 KiB", "POST /agent HTTP/1.1\r\nHost: h\r\nContent-Length: " + std::to_string(big.size()) +
-                            "\r\n\r\n" + big},
-        {"over 64 KiB in chunks", "POST /agent HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n8000\r\n" +
-                                      big.substr(0, 0x8000) + "\r\n8000\r\n" + big.substr(0, 0x8000) + "\r\n1\r\nx\r\n0\r\n\r\n"},
         {"multipart", "POST /agent HTTP/1.1\r\nHost: h\r\nContent-Type: multipart/form-data; boundary=b\r\n"
-                      "Content-Length: 44\r\n\r\n--b\r\nContent-Disposition: form-data\r\n\r\nx\r\n--b--"},
+                      "Content-Length: 47\r\n\r\n--b\r\nContent-Disposition: form-data\r\n\r\nx\r\n--b--"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
