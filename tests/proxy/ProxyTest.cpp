@@ -190,6 +190,9 @@ TEST_F(ProxyTest, WebLoginGoesOutOnlyInsideTls)
         for (const std::string& line : debug.LinesOf(probe.ProcessId()))
             shown += line + "\n";
         EXPECT_EQ(Count(shown, "g_retVal [40000]"), webs) << shown;
+        EXPECT_EQ(Count(shown, "[TLS] exchange refused: the request is not on a TLS connection"),
+                  Count(kinds, ",") + 1 - webs)
+            << shown;
         EXPECT_EQ(Count(shown, "[TLS] exchange refused: the form"), 0u) << shown;
         const std::string log = ReadAll(Env("VLAGT_PROXY_LOG"));
         EXPECT_EQ(Count(log, "POST " + url), 0u);
