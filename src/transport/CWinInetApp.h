@@ -24,7 +24,8 @@
 //   UseHttpSendReqExWEB: the decimal value of the reply's Result element (40000 = login accepted,
 //     0 also when it holds no leading digits); 46000 the reply has no usable Result element;
 //     0 the form could not be sent or the reply could not be read (cut off as above), or it grew
-//     past 1 MiB (reading stops there and nothing is kept).
+//     past 1 MiB (reading stops there and nothing is kept); 0 also, over https, when the request
+//     turned out not to run on TLS (its reply is not read).
 //   Every exchange is refused with 0, before anything is sent, while the process already closes
 //   the most cut-off replies it allows at once (see ReplyCloser.h).
 //   GetReturnCode: 1 the value was copied; 46000 the element is missing or malformed.
