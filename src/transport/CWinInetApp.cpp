@@ -257,6 +257,55 @@ void CWinInetApp::LogTlsFailure(DWORD error) const
         DebugLog("[TLS] exchange refused: WinINet error %u, %s", static_cast<unsigned>(error), meaning);
 }
 
+bool CWinInetApp::RefusedAtCloseCap(const char* pszWho)
+{
+    if (!vlagt::CutOffClosesAtCap())
+        return false;
+    DebugLog("%s exchange refused: %d closes of cut-off replies still run (at most %d); nothing was sent",
+             pszWho, static_cast<int>(vlagt::CutOffClosesRunning()), static_cast<int>(vlagt::kMaxCutOffCloses));
+    WinInetAppCloseHandle();
+    return true;
+}
+
+bool CWinInetApp::EndedBeforeAnnouncedLength(size_t nReceived, DWORD* pdwAnnounced) const
+{
+    *pdwAnnounced = 0;
+    DWORD status = 0;
+    DWORD length = sizeof(status);
+    // Replies that carry no body whatever their head says.
+    if (HttpQueryInfoA(m_hRequest.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length,
+                       nullptr) &&
+        (status < 200 || status == 204 || status == 304))
+        return false;
+    // A transfer coding frames the body itself; the Content-Length then says nothing.
+    char coding[64] = {};
+    length = sizeof(coding);
+    if (HttpQueryInfoA(m_hRequest.Get(), HTTP_QUERY_TRANSFER_ENCODING, coding, &length, nullptr))
+        return false;
+    DWORD announced = 0;
+    length = sizeof(announced);
+    if (!HttpQueryInfoA(m_hRequest.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
+                        &length, nullptr))
+        return false;
+    *pdwAnnounced = announced;
+    return nReceived < announced;
+}
+
+void CWinInetApp::LogCutOffReply(const char* pszWho, bool bFailed, DWORD error, size_t nReceived,
+                                 DWORD dwAnnounced) const
+{
+    DebugLog("InternetReadFile Read Exception [%x]",
+             static_cast<unsigned>(bFailed ? error : ERROR_INTERNET_CONNECTION_ABORTED));
+    if (bFailed) {
+        DebugLog("%s reply cut off: a read failed after %u bytes (error %u); nothing kept", pszWho,
+                 static_cast<unsigned>(nReceived), static_cast<unsigned>(error));
+        LogTlsFailure(error);
+    } else {
+        DebugLog("%s reply cut off: %u of the %u bytes announced arrived; nothing kept", pszWho,
+                 static_cast<unsigned>(nReceived), static_cast<unsigned>(dwAnnounced));
+    }
+}
+
 void CWinInetApp::WinInetAppCloseHandle()
 {
     if (m_hRequest) {
@@ -286,6 +335,10 @@ void CWinInetApp::CloseCutOffExchange()
 
 bool CWinInetApp::SendRecord(const void* pRequest, DWORD dwRequestLen, bool bPing, int* pnFailure)
 {
+    if (RefusedAtCloseCap(bPing ? "[UseHttpSendReqExPING]" : "[UseHttpSendReqEx]")) {
+        *pnFailure = 0;
+        return false;
+    }
     INTERNET_BUFFERSA buffers{};
     buffers.dwStructSize = sizeof(buffers);
     buffers.dwBufferTotal = dwRequestLen;
@@ -346,17 +399,23 @@ int CWinInetApp::UseHttpSendReqEx(const void* pRequest, DWORD dwRequestLen, void
 
     // Read the reply body to its end, one read per pass, each sized by what the library reports.
     // A body past the bound is not read further: the exchange fails and nothing of it is kept.
+    // A read that fails ends the exchange as a transport failure, never as the end of the reply.
     DWORD dwAvailable = 0;
     DWORD dwRead = 0;
     DWORD dwLastRead = 0;
     bool tooLong = false;
+    bool readFailed = false;
+    DWORD readError = 0;
     do {
         dwRead = 0;
         InternetQueryDataAvailable(m_hRequest.Get(), &dwAvailable, 0, 0);
         DebugLog("[InternetQueryDataAvailable] size [%d]", static_cast<int>(dwAvailable));
         HeapBlock block = AllocateBlock(dwAvailable);
-        if (!block)
-            break; // no memory for the read: evaluate what arrived, as after a failing read
+        if (!block) {
+            readFailed = true;
+            readError = ERROR_NOT_ENOUGH_MEMORY;
+            break;
+        }
         if (InternetReadFile(m_hRequest.Get(), block.get(), dwAvailable, &dwRead)) {
             DebugLog("[InternetReadFile] size [%d]", static_cast<int>(dwRead));
             if (dwRead > 0) {
@@ -372,11 +431,15 @@ int CWinInetApp::UseHttpSendReqEx(const void* pRequest, DWORD dwRequestLen, void
                                                     vlagt::kMaxBinaryReply));
                     m_vecReply.insert(m_vecReply.end(), block.get(), block.get() + dwRead);
                 } catch (const std::bad_alloc&) {
+                    readFailed = true;
+                    readError = ERROR_NOT_ENOUGH_MEMORY;
                     break;
                 }
                 dwLastRead = dwRead;
             }
         } else {
+            readError = GetLastError();
+            readFailed = true;
             dwRead = 0;
         }
     } while (dwRead > 0);
@@ -385,6 +448,20 @@ int CWinInetApp::UseHttpSendReqEx(const void* pRequest, DWORD dwRequestLen, void
         DebugLog("[UseHttpSendReqEx] reply longer than %u bytes: not read further, nothing kept",
                  static_cast<unsigned>(vlagt::kMaxBinaryReply));
         CloseCutOffExchange();
+        std::vector<char>().swap(m_vecReply);
+        return 0;
+    }
+
+    // A reply cut off by the connection is not a reply: whatever its first bytes say, nothing of
+    // it is evaluated. (Under Wine a reset can read as the end of the body: the announced length
+    // shows it.)
+    DWORD announced = 0;
+    if (readFailed || EndedBeforeAnnouncedLength(m_vecReply.size(), &announced)) {
+        LogCutOffReply("[UseHttpSendReqEx]", readFailed, readError, m_vecReply.size(), announced);
+        if (readFailed)
+            CloseCutOffExchange();
+        else
+            WinInetAppCloseHandle();
         std::vector<char>().swap(m_vecReply);
         return 0;
     }
@@ -431,9 +508,16 @@ int CWinInetApp::UseHttpSendReqExPING()
     char compared[kPingLen] = {};
     size_t received = 0;
     bool cutOff = false; // stopped before the reply ended
+    bool readFailed = false;
+    DWORD readError = 0;
     for (;;) {
         DWORD dwRead = 0;
-        if (!InternetReadFile(m_hRequest.Get(), chunk, kPingLen, &dwRead) || dwRead == 0)
+        if (!InternetReadFile(m_hRequest.Get(), chunk, kPingLen, &dwRead)) {
+            readError = GetLastError();
+            readFailed = true;
+            break;
+        }
+        if (dwRead == 0)
             break;
         received += dwRead;
         if (received > vlagt::kMaxPingReply) {
@@ -451,6 +535,15 @@ int CWinInetApp::UseHttpSendReqExPING()
         }
     }
 
+    DWORD announced = 0;
+    if (!cutOff && (readFailed || EndedBeforeAnnouncedLength(received, &announced))) {
+        LogCutOffReply("[UseHttpSendReqExPING]", readFailed, readError, received, announced);
+        if (readFailed)
+            CloseCutOffExchange();
+        else
+            WinInetAppCloseHandle();
+        return 0;
+    }
     if (cutOff)
         CloseCutOffExchange();
     else
@@ -483,6 +576,8 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
     DebugLog("Web frmdata = [%s]", szShownForm);
     DebugLog("%s", kSeparator);
 
+    if (RefusedAtCloseCap("[UseHttpSendReqExWEB]"))
+        return 0;
     if (!HttpSendRequestA(m_hRequest.Get(), kFormHeader, sizeof(kFormHeader) - 1, szFormData,
                           static_cast<DWORD>(std::max(formLen, 0)))) {
         const DWORD error = GetLastError();
@@ -491,9 +586,20 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
         WinInetAppCloseHandle();
         return 0;
     }
+    // Over https the form goes out with the headers in this one send, and WinINet sends it only
+    // once TLS runs (through a proxy, inside the CONNECT tunnel). Should a library ever answer
+    // without TLS, nothing of that answer is believed: anyone on the path could have written it.
+    if (IsSecure() && !OnSecureConnection()) {
+        DebugLog("[TLS] exchange refused: the form's request is not on a TLS connection; its reply is not read");
+        WinInetAppCloseHandle();
+        return 0;
+    }
     DebugLog("m_hRequest true1");
 
     DWORD dwRead = 0;
+    bool readFailed = false;
+    DWORD readError = 0;
+    size_t received = 0; // every byte read, kept or dropped
     try {
         m_pBuffer.reset();
         m_dwBufferLen = 0;
@@ -503,7 +609,6 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
         memset(m_pBuffer.get(), 0, kWebReplyBlock);
         DWORD dwTotal = 0;
         DWORD dwAvailable = 0;
-        size_t received = 0; // every byte read, kept or dropped
         do {
             dwRead = 0;
             InternetQueryDataAvailable(m_hRequest.Get(), &dwAvailable, 0, 0);
@@ -511,8 +616,11 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
             HeapBlock block = AllocateBlock(dwAvailable);
             if (!block)
                 throw std::bad_alloc();
-            if (!InternetReadFile(m_hRequest.Get(), block.get(), dwAvailable, &dwRead))
+            if (!InternetReadFile(m_hRequest.Get(), block.get(), dwAvailable, &dwRead)) {
+                readError = GetLastError();
+                readFailed = true;
                 dwRead = 0;
+            }
             if (dwRead > 0 && received + dwRead > vlagt::kMaxWebReply) {
                 DebugLog("[UseHttpSendReqExWEB] reply longer than %u bytes: not read further, nothing kept",
                          static_cast<unsigned>(vlagt::kMaxWebReply));
@@ -534,7 +642,20 @@ int CWinInetApp::UseHttpSendReqExWEB(const LOGIN_REQ* pLoginReq)
         m_dwBufferLen = dwTotal;
     } catch (...) {
         DebugLog("InternetReadFile Read Exception [%x]", static_cast<unsigned>(GetLastError()));
-        WinInetAppCloseHandle();
+        CloseCutOffExchange(); // the reply may not have been read to its end
+        m_pBuffer.reset();
+        m_dwBufferLen = 0;
+        return 0;
+    }
+    DWORD announced = 0;
+    if (readFailed || EndedBeforeAnnouncedLength(received, &announced)) {
+        LogCutOffReply("[UseHttpSendReqExWEB]", readFailed, readError, received, announced);
+        if (readFailed)
+            CloseCutOffExchange();
+        else
+            WinInetAppCloseHandle();
+        m_pBuffer.reset();
+        m_dwBufferLen = 0;
         return 0;
     }
 

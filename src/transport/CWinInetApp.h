@@ -16,13 +16,18 @@
 //     first five bytes of the reply (40000 = success, the reply record is stored; 0 also when those
 //     bytes hold no leading digits); or a transport failure: 0 the request could not be sent,
 //     2 the request body was not written completely, 3 the request could not be completed;
-//     0 also when the reply grows past 16 MiB (reading stops there and nothing is kept).
-//   UseHttpSendReqExPING: 1 the server answered the pong; 0 not sent, empty or wrong answer, or
-//     the reply grew past 64 KiB (reading stops there); 2, 3 as above.
+//     0 also when the reply grows past 16 MiB (reading stops there and nothing is kept), and when
+//     the reply was cut off: a read failed, or the body ended before the length its head announced
+//     (nothing is kept; the status is not looked at).
+//   UseHttpSendReqExPING: 1 the server answered the pong; 0 not sent, empty or wrong answer, the
+//     reply grew past 64 KiB (reading stops there) or was cut off as above; 2, 3 as above.
 //   UseHttpSendReqExWEB: the decimal value of the reply's Result element (40000 = login accepted,
 //     0 also when it holds no leading digits); 46000 the reply has no usable Result element;
-//     0 the form could not be sent or the reply could not be read, or it grew past 1 MiB
-//     (reading stops there and nothing is kept).
+//     0 the form could not be sent or the reply could not be read (cut off as above), or it grew
+//     past 1 MiB (reading stops there and nothing is kept); 0 also, over https, when the request
+//     turned out not to run on TLS (its reply is not read).
+//   Every exchange is refused with 0, before anything is sent, while the process already closes
+//   the most cut-off replies it allows at once (see ReplyCloser.h).
 //   GetReturnCode: 1 the value was copied; 46000 the element is missing or malformed.
 //   GetReturnCodeInt: the value read as a decimal integer; 0 when the element is missing.
 //
@@ -113,6 +118,16 @@ private:
     // Over https, one line naming a failed exchange's WinINet error when the secure channel
     // reported it; nothing otherwise.
     void LogTlsFailure(DWORD error) const;
+    // True (after a line saying so, with the handles closed) while the process closes as many
+    // cut-off replies as it allows at once: the exchange is not started.
+    bool RefusedAtCloseCap(const char* pszWho);
+    // True when the reply's head announced a Content-Length (and no transfer coding) and fewer
+    // body bytes than that arrived: the connection ended early. *pdwAnnounced gets the length.
+    bool EndedBeforeAnnouncedLength(size_t nReceived, DWORD* pdwAnnounced) const;
+    // The lines for a reply that was cut off: a read that failed with `error` (bFailed), or a body
+    // that ended after nReceived of dwAnnounced bytes.
+    void LogCutOffReply(const char* pszWho, bool bFailed, DWORD error, size_t nReceived,
+                        DWORD dwAnnounced) const;
 
     // The part texts m_UrlComponents points at.
     char m_szUrlScheme[128];

@@ -47,8 +47,21 @@ unsigned __stdcall CloseThread(void* param)
 void CloseCutOffExchange(UniqueInternetHandle& request, UniqueInternetHandle& connect,
                          UniqueInternetHandle& session)
 {
+    if (request) {
+        DWORD timeout = kCutOffReceiveTimeoutMs;
+        InternetSetOptionA(request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+    }
+    // A place among the closes in flight, or the close runs here.
+    if (InterlockedIncrement(&g_nClosesRunning) > kMaxCutOffCloses) {
+        InterlockedDecrement(&g_nClosesRunning);
+        request.Reset();
+        connect.Reset();
+        session.Reset();
+        return;
+    }
     CutOffClose* job = new (std::nothrow) CutOffClose;
     if (job == nullptr) {
+        InterlockedDecrement(&g_nClosesRunning);
         request.Reset();
         connect.Reset();
         session.Reset();
@@ -62,7 +75,6 @@ void CloseCutOffExchange(UniqueInternetHandle& request, UniqueInternetHandle& co
                        reinterpret_cast<LPCSTR>(reinterpret_cast<void*>(&CloseThread)), &pin);
     job->modulePin.Reset(pin);
 
-    InterlockedIncrement(&g_nClosesRunning);
     const uintptr_t thread = _beginthreadex(nullptr, 0, &CloseThread, job, 0, nullptr);
     if (thread == 0) {
         // No thread: close here, slow as that may be, rather than leave the connection open.
@@ -77,6 +89,11 @@ void CloseCutOffExchange(UniqueInternetHandle& request, UniqueInternetHandle& co
 LONG CutOffClosesRunning()
 {
     return InterlockedCompareExchange(&g_nClosesRunning, 0, 0);
+}
+
+bool CutOffClosesAtCap()
+{
+    return CutOffClosesRunning() >= kMaxCutOffCloses;
 }
 
 } // namespace vlagt

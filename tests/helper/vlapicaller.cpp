@@ -17,9 +17,12 @@
 //                                           (a thread of its own may hold it), "loaded 0" otherwise
 //   waitunload:<ms>                         waits at most <ms> for the DLL to leave the process;
 //                                           writes "waitunload 1" when it left, "waitunload 0" if not
+//   threads                                 writes "threads <n>", the threads of this process
+//   repeat:<n>                              runs the next step n times, each writing its line
 // Each step that has a result writes one line "<step name> <result>" to resultFile.
 // Exit code: 0 when every step ran, 100 on bad usage, 101 when the DLL or an export is missing.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -64,6 +67,21 @@ std::vector<std::string> Split(const std::string& text)
     }
 }
 
+int ThreadsOfThisProcess()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    int count = 0;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -85,9 +103,18 @@ int main(int argc, char** argv)
     if (out == nullptr)
         return 100;
     int exitCode = 0;
+    int repeat = 0; // further runs of the current step
     for (int i = 2; i < argc && exitCode == 0; ++i) {
         std::vector<std::string> step = Split(argv[i]);
         const std::string& name = step[0];
+        if (name == "repeat" && step.size() == 2) {
+            repeat = atoi(step[1].c_str()) - 1;
+            continue;
+        }
+        if (repeat > 0) {
+            --repeat;
+            --i; // the same step once more
+        }
         if (name == "url" && step.size() == 2) {
             setServerIP(&step[1][0]);
         } else if (name == "login" && step.size() == 3) {
@@ -132,6 +159,8 @@ int main(int argc, char** argv)
         } else if (name == "unload" && module != nullptr) {
             FreeLibrary(module);
             module = nullptr;
+        } else if (name == "threads") {
+            fprintf(out, "threads %d\n", ThreadsOfThisProcess());
         } else if (name == "loaded") {
             fprintf(out, "loaded %d\n", GetModuleHandleA("VLAgtClient.dll") != nullptr ? 1 : 0);
         } else if (name == "waitunload" && step.size() == 2) {

@@ -7,9 +7,9 @@
 //          web login.
 //        vlserverprobe reference <url> <user> <takeOutKey> <ccfPath>
 //          CDRMLogin::Communicate(SIG_REQ_TAKEOUT_REF), then the take-out state the CCF records.
-//        vlserverprobe exchange <url> <user> <password> login|web|ping
-//          one exchange of that kind on a session of its own: "result N", then every debug line
-//          the module wrote, each as "debug <line>".
+//        vlserverprobe exchange <url> <user> <password> login|web|ping[,login|web|ping...]
+//          one exchange of each kind, in that order, each on a session of its own: "result N"
+//          for each, then every debug line the module wrote, each as "debug <line>".
 // Exit code: 0 when the steps ran, 100 on bad usage.
 #include <windows.h>
 
@@ -40,19 +40,27 @@ LONG CALLBACK TakeDebugLine(EXCEPTION_POINTERS* info)
 
 int Exchange(char** argv)
 {
-    const std::string kind = argv[3];
-    const int type = kind == "login" ? SIG_REQ_LOGIN : kind == "web" ? SIG_REQ_WEB_LOGIN : kind == "ping" ? SIG_REQ_PING : 0;
-    if (type == 0)
-        return 100;
-    CDRMLogin session;
+    std::vector<int> types;
+    for (std::string kinds = argv[3]; !kinds.empty();) {
+        const size_t comma = kinds.find(',');
+        const std::string kind = kinds.substr(0, comma);
+        kinds = comma == std::string::npos ? std::string() : kinds.substr(comma + 1);
+        const int type = kind == "login" ? SIG_REQ_LOGIN : kind == "web" ? SIG_REQ_WEB_LOGIN : kind == "ping" ? SIG_REQ_PING : 0;
+        if (type == 0)
+            return 100;
+        types.push_back(type);
+    }
     void* handler = AddVectoredExceptionHandler(1, TakeDebugLine);
-    session.SetServerIP(argv[0]);
-    session.SetUserInfo(argv[1], argv[2]);
-    session.CreateSharedMemForLoginInfo();
-    const unsigned long result = session.Communicate(type);
+    for (int type : types) {
+        CDRMLogin session;
+        session.SetServerIP(argv[0]);
+        session.SetUserInfo(argv[1], argv[2]);
+        session.CreateSharedMemForLoginInfo();
+        const unsigned long result = session.Communicate(type);
+        session.DeleteSharedMemForLoginInfo();
+        printf("result %lu\n", result);
+    }
     RemoveVectoredExceptionHandler(handler);
-    session.DeleteSharedMemForLoginInfo();
-    printf("result %lu\n", result);
     for (std::string& line : g_debugLines) {
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
             line.pop_back();

@@ -163,3 +163,46 @@ TEST_F(ProxyTest, HttpsGoesThroughAConnectTunnelOrNotAtAll)
         }
     }
 }
+
+// The web login is one send (headers and form together): under Wine it goes out only once TLS runs
+// inside the CONNECT tunnel, also in a process whose binary exchanges were just refused on the same
+// server (their connection reached the proxy and never started TLS, and must not be reused). The
+// listener speaks only TLS, so every web login it records came inside TLS; one sent in clear would
+// fail the handshake and show as a failed login.
+TEST_F(ProxyTest, WebLoginGoesOutOnlyInsideTls)
+{
+    const std::string url = Env("VLAGT_TLS_URL");
+    if (url.empty())
+        GTEST_SKIP() << "needs vlpolicyd (VLAGT_VLPOLICYD) to serve HTTPS in the namespace";
+    RegistrySandbox settings(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+    settings.SetDword("ProxyEnable", 1);
+    settings.SetString("ProxyServer", Env("VLAGT_PROXY"));
+
+    for (const char* kinds : {"login,web", "ping,web,login,web"}) {
+        SCOPED_TRACE(kinds);
+        const size_t webs = Count(kinds, "web");
+        const size_t servedBefore = Count(ReadAll(Env("VLAGT_TLS_SERVER_LOG")), " web-login demo01 40000");
+        DbwinListener debug;
+        HelperProcess probe(std::string("exchange ") + url + " demo01 demo-pass-01 " + kinds, "vlserverprobe.exe");
+        ASSERT_TRUE(probe.Started());
+        EXPECT_EQ(probe.Wait(120000), 0);
+        std::string shown;
+        for (const std::string& line : debug.LinesOf(probe.ProcessId()))
+            shown += line + "\n";
+        EXPECT_EQ(Count(shown, "g_retVal [40000]"), webs) << shown;
+        EXPECT_EQ(Count(shown, "[TLS] exchange refused: the request is not on a TLS connection"),
+                  Count(kinds, ",") + 1 - webs)
+            << shown;
+        EXPECT_EQ(Count(shown, "[TLS] exchange refused: the form"), 0u) << shown;
+        const std::string log = ReadAll(Env("VLAGT_PROXY_LOG"));
+        EXPECT_EQ(Count(log, "POST " + url), 0u);
+        EXPECT_EQ(log.find("demo-pass-01"), std::string::npos);
+        std::string served = ReadAll(Env("VLAGT_TLS_SERVER_LOG"));
+        for (DWORD start = GetTickCount(); Count(served, " web-login demo01 40000") < servedBefore + webs &&
+                                           GetTickCount() - start < 10000;) {
+            Sleep(100);
+            served = ReadAll(Env("VLAGT_TLS_SERVER_LOG"));
+        }
+        EXPECT_EQ(Count(served, " web-login demo01 40000"), servedBefore + webs) << served;
+    }
+}

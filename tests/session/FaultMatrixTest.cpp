@@ -106,6 +106,16 @@ const char kBinaryTooLong[] = "[UseHttpSendReqEx] reply longer than 16777216 byt
 const char kWebTooLong[] = "[UseHttpSendReqExWEB] reply longer than 1048576 bytes";
 const char kPingWrong[] = "Server PING Return Error[";
 const DWORD kCallBoundMs = 10000;
+const char kCutOff[] = "InternetReadFile Read Exception [";
+
+// A reply that announces 400 body bytes (by its Content-Length or its one chunk) and is reset after
+// `sent` of them. 198 bytes are 18 whole pongs, so that only the cut tells the ping it failed.
+ScriptedReply ResetAfter(int type, size_t sent, ScriptedReply::Framing framing)
+{
+    ScriptedReply reply = ScriptedReply::WithBody(GoodBody(type, 400)).CloseAfter(sent).WithReset();
+    reply.framing = framing;
+    return reply;
+}
 
 // The reply bound of the type's kind; the ping stops at its first wrong answer.
 size_t BoundOf(int type)
@@ -139,7 +149,21 @@ const FaultCase kCases[] = {
      {40000}, {0, 40000}, {40000}},
     {"ResetMidBody",
      [](int type) { return ScriptedReply::WithBody(GoodBody(type, 400)).InPieces({60}, 50).CloseAfter(60).WithReset(); },
-     {0, 3, 40000}, {0, 3, 40000}, {0, 46000, 40000}},
+     {0}, {0}, {0}, kCutOff, "", kCutOff},
+    // A reply cut off before its announced end is no reply, whatever its first bytes say.
+    {"ResetAfterTheStatusDigits",
+     [](int type) { return ResetAfter(type, 5, ScriptedReply::Framing::ContentLength); }, {0}, {0}, {0}, kCutOff, "",
+     kCutOff},
+    {"ResetHalfwayThroughTheRecord",
+     [](int type) { return ResetAfter(type, 198, ScriptedReply::Framing::ContentLength); }, {0}, {0}, {0}, kCutOff,
+     kCutOff, kCutOff},
+    // Chunked, the cut shows only in the chunk framing, which WinINet keeps to itself: a library
+    // that reports it fails the exchange (0); Wine's reads the cut as the end of the body, so
+    // the bytes that arrived are taken (the checks below: nothing but those bytes).
+    {"ChunkedResetAfterTheStatusDigits",
+     [](int type) { return ResetAfter(type, 5, ScriptedReply::Framing::Chunked); }, {0, 40000}, {0}, {0, 46000}},
+    {"ChunkedResetHalfwayThroughTheRecord",
+     [](int type) { return ResetAfter(type, 198, ScriptedReply::Framing::Chunked); }, {0, 40000}, {0, 40000}, {0, 40000}},
     {"ResetDuringThePostBody", [](int) { return ScriptedReply::ResetInRequestBody(); }, kFailed, kFailed, {0, 46000}},
     {"InvalidStatusLineAndHeaders",
      [](int) { return ScriptedReply::Raw("HTTP/1.1 abc\r\nNo header here\r\n: \r\n\r\nxyz"); }, kFailed, kFailed,
@@ -180,7 +204,7 @@ const FaultCase kCases[] = {
      {0}, {0}, {0}, kBinaryTooLong, kPingWrong, kWebTooLong, false, false, true},
     {"ContentLengthLargerThanTheBody",
      [](int type) { return ScriptedReply::WithBody(GoodBody(type, 300)).CloseAfter(120); },
-     {0, 3, 40000}, {0, 3, 40000}, {0, 46000, 40000}},
+     {0}, {0}, {0}, kCutOff, "", kCutOff},
     {"ReplyOfFiveBytes", [](int type) { return ScriptedReply::WithBody(GoodBody(type, 5)); }, {40000}, {0}, {46000},
      "", "Server PING Return Error[", "[GetReturnCode] tag [<Result>] [</Result>]"},
     {"ReplyOf304Bytes", [](int type) { return ScriptedReply::WithBody(GoodBody(type, 304)); }, {40000}, {40000},

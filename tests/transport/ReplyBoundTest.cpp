@@ -2,8 +2,10 @@
 // fails, says why in one line and keeps nothing.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -166,6 +168,39 @@ TEST(ReplyBoundTest, ModuleUnloadsBesideTheCloseOfACutOffReply)
         EXPECT_EQ(caller.Wait(60000), 0) << "the process ends cleanly while the close still runs";
         EXPECT_EQ(caller.Results(), (Lines{"login 0", "loaded 1"}));
     }
+}
+
+// An agent that polls a server answering every exchange without end: at most kMaxCutOffCloses
+// closes run (each holds a thread, a socket and a module reference); the exchanges past them are
+// refused before anything is sent. Once the server stops, the closes end and the module unloads.
+TEST(ReplyBoundTest, ClosesOfCutOffRepliesAreCapped)
+{
+    RegistrySandbox registry;
+    CcfSandbox ccf;
+    constexpr int kExchanges = 200;
+    ScriptedHttpServer server;
+    server.RecordRequests(false);
+    server.SetDefaultReply(ScriptedReply::Endless("40000", Framing::Chunked));
+    NamedEvent ready(UniqueName("vlready")), release(UniqueName("vlrelease"));
+    ApiCaller caller("url:" + server.Url("/vl/agent.dll") + " threads repeat:" + std::to_string(kExchanges) +
+                     " login:user01:pw01 threads unload loaded hold:" + ready.Name() + ":" + release.Name() +
+                     " waitunload:60000");
+    const bool held = ready.Wait(240000);
+    EXPECT_TRUE(held);
+    EXPECT_EQ(server.RequestCount(), static_cast<size_t>(vlagt::kMaxCutOffCloses))
+        << "past the cap nothing is sent";
+    server.Stop(); // the closes end, and the module leaves the process
+    release.Set();
+    EXPECT_EQ(caller.Wait(90000), 0);
+    const Lines after = caller.Results();
+    ASSERT_EQ(after.size(), static_cast<size_t>(kExchanges) + 4);
+    EXPECT_EQ(std::count(after.begin() + 1, after.begin() + 1 + kExchanges, std::string("login 0")), kExchanges);
+    const int before = atoi(after.front().c_str() + 8);
+    const int during = atoi(after[kExchanges + 1].c_str() + 8);
+    EXPECT_GT(before, 0);
+    EXPECT_LE(during, before + vlagt::kMaxCutOffCloses) << after[kExchanges + 1];
+    EXPECT_EQ(after[kExchanges + 2], "loaded 1") << "the closing threads hold the module";
+    EXPECT_EQ(after.back(), "waitunload 1");
 }
 
 TEST(ReplyBoundTest, RepliesUpToTheBoundAreRead)
