@@ -14,17 +14,30 @@ stage() {
 
 scripts/install-deps.sh
 
-# The builds: the native policy server (its own preset and build folder, build-server/), then the
-# 32-bit and the x64 cross-builds, whose end-to-end tests run the module under Wine against it. The
-# x64 build's cross-architecture test runs build/'s 32-bit tool beside the x64 one.
-stage "building vlpolicyd"
-(cd server && cmake --preset vlpolicyd >/dev/null && cmake --build --preset vlpolicyd)
-stage "building the 32-bit module"
-cmake --preset default -DVLPOLICYD_EXECUTABLE="$root/build-server/vlpolicyd" >/dev/null
-cmake --build --preset default
-stage "building the x64 module"
-cmake --preset x64 -DVLPOLICYD_EXECUTABLE="$root/build-server/vlpolicyd" -DVLAGT_X86_BUILD_DIR="$root/build" >/dev/null
-cmake --build --preset x64
+# The builds, all three at once (their compilers' jobs fill the cores while one of them links or
+# configures): the native policy server (its own preset and build folder, build-server/), the 32-bit
+# and the x64 cross-builds, whose end-to-end tests run the module under Wine against it. The x64
+# build's cross-architecture test runs build/'s 32-bit tool beside the x64 one. The server's and the
+# x64 build's output go to build-server.log and build-x64.log, shown when they fail.
+stage "building vlpolicyd, the 32-bit and the x64 module"
+(cd server && cmake --preset vlpolicyd >/dev/null && cmake --build --preset vlpolicyd) >build-server.log 2>&1 &
+server_build=$!
+{ cmake --preset x64 -DVLPOLICYD_EXECUTABLE="$root/build-server/vlpolicyd" -DVLAGT_X86_BUILD_DIR="$root/build" >/dev/null &&
+    cmake --build --preset x64; } >build-x64.log 2>&1 &
+x64_build=$!
+x86_rc=0
+{ cmake --preset default -DVLPOLICYD_EXECUTABLE="$root/build-server/vlpolicyd" >/dev/null &&
+    cmake --build --preset default; } || x86_rc=$?
+for build in server:$server_build x64:$x64_build; do
+    rc=0
+    wait "${build#*:}" || rc=$?
+    if [ "$rc" -ne 0 ]; then
+        cat "build-${build%%:*}.log"
+        echo "the ${build%%:*} build failed (exit $rc)" >&2
+        exit 1
+    fi
+done
+[ "$x86_rc" -eq 0 ] || exit "$x86_rc"
 
 # Test discovery runs each test program under Wine: start both builds' prefixes and their test lanes
 # first, with their servers' output detached, and stop them when done.
