@@ -102,6 +102,7 @@ public:
     }
 
     DWORD ProcessId() const { return m_run.processId; }
+    HANDLE Process() const { return m_process.Get(); }
 
     const ToolRun& Wait(DWORD timeoutMs = 30000)
     {
@@ -348,6 +349,41 @@ TEST_F(VlagtTest, Monitor_ShowsOtherProcessesLines_AndRefusesASecondMonitor)
     const ToolRun refused = RunTool("monitor --for 1");
     EXPECT_EQ(refused.exit, 1);
     EXPECT_NE(refused.err.find("another debug monitor is running"), std::string::npos) << refused.err;
+}
+
+// An exception nobody handles, in any thread of vlagt while a command runs (here a thread started in
+// it from outside, faulting at once), ends the process with the exception's code and a line that says
+// so: never with nothing printed. With --json the reason also comes as one object on standard output.
+TEST_F(VlagtTest, UnhandledException_InAnyThread_EndsWithItsReason)
+{
+    for (bool asJson : {false, true}) {
+        SCOPED_TRACE(asJson ? "--json" : "text");
+        Tool monitor(asJson ? "monitor --json --for 60" : "monitor --for 60");
+        bool running = false;
+        for (int i = 0; i < 200 && !running; ++i) {
+            vlagt::UniqueKernelHandle event(OpenEventA(SYNCHRONIZE, FALSE, "DBWIN_BUFFER_READY"));
+            running = event.IsValid();
+            if (!running)
+                Sleep(50);
+        }
+        ASSERT_TRUE(running);
+        const auto nowhere = reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<uintptr_t>(0x10));
+        vlagt::UniqueKernelHandle thread(CreateRemoteThread(monitor.Process(), nullptr, 0, nowhere, nullptr, 0, nullptr));
+        ASSERT_TRUE(thread.IsValid()) << GetLastError();
+        const ToolRun& run = monitor.Wait(20000);
+        EXPECT_EQ(static_cast<DWORD>(run.exit), 0xC0000005UL);
+        EXPECT_NE(run.err.find("vlagt: ended by an unhandled exception 0xC0000005 (access violation) at "),
+                  std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find("; the command did not finish\n"), std::string::npos) << run.err;
+        if (asJson) {
+            const size_t last = run.out.rfind('\n', run.out.size() - 2);
+            json object;
+            ASSERT_NO_THROW(object = json::parse(run.out.substr(last == std::string::npos ? 0 : last + 1))) << run.out;
+            EXPECT_EQ(object["exit"], 0xC0000005UL);
+            EXPECT_NE(object["error"].get<std::string>().find("access violation"), std::string::npos);
+        }
+    }
 }
 
 // ---- trust, untrust -----------------------------------------------------------------------------
