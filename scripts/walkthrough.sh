@@ -95,6 +95,13 @@ silent_end() {
     else
         state="the prefix's wineserver (pid $now) still runs, so it did not end the command"
     fi
+    # vlagt itself exits 0, 1 or 2; other codes of a silent end are Wine's (an NTSTATUS, low byte).
+    case "$RC" in
+        53) state="exit code 53 is Wine's for 0xC0000135: a DLL the program imports was not found or could not be loaded; $state" ;;
+        123) state="exit code 123 is Wine's for 0xC000007B: the program or a DLL is not a valid image for this architecture; $state" ;;
+        66) state="exit code 66 is Wine's for 0xC0000142: a DLL's initialisation failed; $state" ;;
+        5) state="exit code 5 is Wine's for 0xC0000005: an access violation; $state" ;;
+    esac
     echo "the command printed nothing; $state (a stopped wineserver ends its programs with exit code 1 and no word; VLAGT_WINEDEBUG=-all,err+all shows Wine's own messages)"
 }
 
