@@ -123,8 +123,9 @@ long __stdcall CLastWord::OnUnhandledException(EXCEPTION_POINTERS* info)
     reason.Decimal(GetCurrentThreadId());
     reason.Text("; the command did not finish");
     Say(reason.Get(), code);
-    // The process ends with the exception's code, as without this filter.
-    return EXCEPTION_EXECUTE_HANDLER;
+    // The rest as without this filter: a debugger or the system's crash handling, then the process
+    // ends with the exception's code.
+    return EXCEPTION_CONTINUE_SEARCH;
 }
 
 } // namespace vlagt::tool

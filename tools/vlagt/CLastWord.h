@@ -6,8 +6,8 @@
 // Once armed, such an exception writes one line on standard error, "vlagt: ended by an unhandled
 // exception 0xC0000005 at ... in thread ...; the command did not finish" (for --json also one object
 // on standard output with "exit" and "error"), straight to the handles with WriteFile, so that no
-// C runtime buffer or lock is involved; then the process ends as it would have, with the exception
-// code as its exit code.
+// C runtime buffer or lock is involved; then the exception goes on as it would have (a debugger, the
+// system's crash handling) and the process ends with the exception code as its exit code.
 //
 // What no process can report itself is being ended from outside: TerminateProcess from another
 // process, a signal, or Wine's server being stopped or shutting down (Wine then ends each of its
