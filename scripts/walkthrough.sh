@@ -39,7 +39,9 @@ CURRENT="setting up"
 export WINEPREFIX="$BUILD/walkthrough-wineprefix"
 # The build's architecture names the prefix's (win32, or win64 for build-x64/), unless WINEARCH is set.
 [ -n "${WINEARCH:-}" ] || WINEARCH=$(sed -n 's/^export WINEARCH=//p' "$BUILD/wine-run.sh" 2>/dev/null)
-export WINEARCH="${WINEARCH:-win32}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine's own messages are off; VLAGT_WINEDEBUG sets them for a hunt (say -all,err+all,warn+debugstr,
+# which also shows every debug line of the module in each step's output).
+export WINEARCH="${WINEARCH:-win32}" WINEDEBUG="${VLAGT_WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
 # Every Wine call is bounded: one that hangs is stopped, names itself ("hung: ...") and fails its step.
 BOUNDED="$ROOT/scripts/bounded.sh"
 WINE_LIMIT=${VLAGT_WINE_TIMEOUT:-120}
@@ -64,6 +66,43 @@ trap 'exit 130' INT TERM
 fail() {
     echo "FAILED at step $STEP ($CURRENT): $*"
     exit 1
+}
+
+# The process id of this prefix's wineserver, or nothing: the server works in a folder named after
+# the prefix's device and inode.
+wineserver_pid() {
+    key="server-$(stat -c %D "$WINEPREFIX" 2>/dev/null)-$(printf '%x' "$(stat -c %i "$WINEPREFIX" 2>/dev/null)")"
+    for proc in /proc/[0-9]*; do
+        case "$(readlink "$proc/cwd" 2>/dev/null)" in
+            */"$key") echo "${proc#/proc/}"; return ;;
+        esac
+    done
+}
+WINESERVER_PID=""
+
+# Why a Wine call may have ended with nothing printed. A program cannot speak when it is ended from
+# outside: Wine ends every process of a prefix with exit code 1 and no word when the prefix's
+# server stops (wineserver -k, or a server that is not persistent shutting down), and a signal ends
+# it without a word too.
+silent_end() {
+    now=$(wineserver_pid)
+    if [ -z "$WINESERVER_PID" ]; then
+        state="the prefix's wineserver was not known"
+    elif [ -z "$now" ]; then
+        state="the prefix's wineserver (pid $WINESERVER_PID) is gone: it was stopped or shut down under the command"
+    elif [ "$now" != "$WINESERVER_PID" ]; then
+        state="the prefix's wineserver is pid $now, not $WINESERVER_PID: it was stopped and started again"
+    else
+        state="the prefix's wineserver (pid $now) still runs, so it did not end the command"
+    fi
+    # vlagt itself exits 0, 1 or 2; other codes of a silent end are Wine's (an NTSTATUS, low byte).
+    case "$RC" in
+        53) state="exit code 53 is Wine's for 0xC0000135: a DLL the program imports was not found or could not be loaded; $state" ;;
+        123) state="exit code 123 is Wine's for 0xC000007B: the program or a DLL is not a valid image for this architecture; $state" ;;
+        66) state="exit code 66 is Wine's for 0xC0000142: a DLL's initialisation failed; $state" ;;
+        5) state="exit code 5 is Wine's for 0xC0000005: an access violation; $state" ;;
+    esac
+    echo "the command printed nothing; $state (a stopped wineserver ends its programs with exit code 1 and no word; VLAGT_WINEDEBUG=-all,err+all shows Wine's own messages)"
 }
 
 # Runs a command with its output in a file; after a second it prints a dot every half second, so a
@@ -102,9 +141,11 @@ step() {
     printf '%s\n' "$OUT" | sed 's/^/    /'
     case "|$expect|" in
         *"|$RC|"*) ;;
-        *) fail "exit code $RC, expected $expect" ;;
+        *) [ -n "$OUT" ] || fail "exit code $RC, expected $expect; $(silent_end)"
+           fail "exit code $RC, expected $expect" ;;
     esac
     if [ -n "$pattern" ] && ! printf '%s\n' "$OUT" | grep -q -- "$pattern"; then
+        [ -n "$OUT" ] || fail "the output does not show \"$pattern\"; $(silent_end)"
         fail "the output does not show \"$pattern\""
     fi
 }
@@ -117,6 +158,7 @@ echo "VLAgtClient walk-through: vlagt against vlpolicyd, store and CCF in $WORK"
 SHOW="wineserver -p; wine cmd /c exit"
 step "start the private Wine prefix (the first run creates it)" 0 "" \
     "$ROOT/scripts/wine-prefix.sh" start
+WINESERVER_PID=$(wineserver_pid)
 bwine reg delete 'HKLM\Software\Velmora' /f /reg:32 >/dev/null 2>&1 </dev/null
 bwine reg delete 'HKCR\Velmora TessaLINE' /f >/dev/null 2>&1 </dev/null
 

@@ -102,6 +102,7 @@ public:
     }
 
     DWORD ProcessId() const { return m_run.processId; }
+    HANDLE Process() const { return m_process.Get(); }
 
     const ToolRun& Wait(DWORD timeoutMs = 30000)
     {
@@ -348,6 +349,47 @@ TEST_F(VlagtTest, Monitor_ShowsOtherProcessesLines_AndRefusesASecondMonitor)
     const ToolRun refused = RunTool("monitor --for 1");
     EXPECT_EQ(refused.exit, 1);
     EXPECT_NE(refused.err.find("another debug monitor is running"), std::string::npos) << refused.err;
+}
+
+// An exception nobody handles, in any thread of vlagt while a command runs (here a thread started in
+// it from outside, faulting at once), ends the process with the exception's code and a line that says
+// so: never with nothing printed. With --json the reason also comes as one object on standard output.
+TEST_F(VlagtTest, UnhandledException_InAnyThread_EndsWithItsReason)
+{
+    for (bool asJson : {false, true}) {
+        SCOPED_TRACE(asJson ? "--json" : "text");
+        Tool monitor(asJson ? "monitor --json --for 60" : "monitor --for 60");
+        bool running = false;
+        for (int i = 0; i < 200 && !running; ++i) {
+            vlagt::UniqueKernelHandle event(OpenEventA(SYNCHRONIZE, FALSE, "DBWIN_BUFFER_READY"));
+            running = event.IsValid();
+            if (!running)
+                Sleep(50);
+        }
+        ASSERT_TRUE(running);
+        const auto nowhere = reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<uintptr_t>(0x10));
+        vlagt::UniqueKernelHandle thread(CreateRemoteThread(monitor.Process(), nullptr, 0, nowhere, nullptr, 0, nullptr));
+        ASSERT_TRUE(thread.IsValid()) << GetLastError();
+        const ToolRun& run = monitor.Wait(20000);
+        // Executing at 0x10 is an access violation natively, an illegal instruction under emulation:
+        // the line names the code the process ends with.
+        const DWORD code = static_cast<DWORD>(run.exit);
+        EXPECT_TRUE(code == 0xC0000005UL || code == 0xC000001DUL) << std::hex << code;
+        char expected[64] = {};
+        snprintf(expected, sizeof(expected), "vlagt: ended by an unhandled exception 0x%08lX (",
+                 static_cast<unsigned long>(code));
+        EXPECT_NE(run.err.find(expected), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("; the command did not finish\n"), std::string::npos) << run.err;
+        if (asJson) {
+            // Its own line; Wine's crash report may follow it.
+            const size_t start = run.out.find("{\"exit\":");
+            ASSERT_NE(start, std::string::npos) << run.out;
+            json object;
+            ASSERT_NO_THROW(object = json::parse(run.out.substr(start, run.out.find('\n', start) - start))) << run.out;
+            EXPECT_EQ(object["exit"], code);
+            EXPECT_NE(object["error"].get<std::string>().find(expected + 7), std::string::npos) << run.out;
+        }
+    }
 }
 
 // ---- trust, untrust -----------------------------------------------------------------------------

@@ -69,6 +69,9 @@ int CReport::Finish(int exit)
         fflush(stdout);
         return exit;
     }
+    // A failure is never silent, even where a command added nothing to say.
+    if (exit != kExitSuccess && m_errors.empty() && m_messages.empty() && m_rows.empty())
+        fprintf(stderr, "vlagt: the command failed (exit code %d) and gave no reason\n", exit);
     for (const std::string& error : m_errors)
         fprintf(stderr, "vlagt: %s\n", error.c_str());
     for (const std::string& message : m_messages)

@@ -44,7 +44,8 @@ public:
     // The reason a command could not do its work: "error" in JSON, on stderr in text.
     void Fail(const std::string& reason);
 
-    // Prints the report and returns `exit`, which also goes into the JSON object as "exit".
+    // Prints the report and returns `exit`, which also goes into the JSON object as "exit". A failure
+    // with nothing added still prints a line on stderr.
     int Finish(int exit);
 
 private:

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "CLastWord.h"
 #include "Commands.h"
 #include "ToolSupport.h"
 
@@ -75,6 +76,7 @@ int UsageError(CLI::App& app, const CLI::Formatter& formatter, const CLI::ParseE
 int main(int argc, char** argv)
 {
     using namespace vlagt::tool;
+    CLastWord::Arm(WantsJson(argc, argv));
     CommonOptions common;
     CLI::App app("vlagt - the operator's tool of VLAgtClient.dll: log a user in, follow a take-out, read the CCF,\n"
                  "ask the module's quick questions and watch its debug output.",
@@ -108,10 +110,21 @@ int main(int argc, char** argv)
         return UsageError(app, *formatter, error, WantsJson(argc, argv), argc > 1 ? argv[1] : "");
     }
     for (const Command& command : commands) {
-        if (command.app->parsed()) {
+        if (!command.app->parsed())
+            continue;
+        // A command that throws has not printed its report: say why it stopped instead.
+        std::string reason;
+        try {
             CReport report(common.json);
             return command.run(report);
+        } catch (const std::exception& error) {
+            reason = std::string("the command stopped on an error: ") + error.what();
+        } catch (...) {
+            reason = "the command stopped on an unknown error";
         }
+        CReport failed(common.json);
+        failed.Fail(reason);
+        return failed.Finish(kExitRefused);
     }
     return kExitUsage;
 }
