@@ -23,7 +23,10 @@ case "${1:-}" in
     errors=$(mktemp)
     trap 'rm -f "$errors"' EXIT
     for attempt in 1 2; do
-        (wineserver -p >/dev/null 2>&1 </dev/null &)
+        # In the foreground: wineserver returns once its socket is open, so the call below cannot
+        # start a server of its own first (one that ends with the last program, taking with it every
+        # program still attached: exit code 1, nothing printed).
+        "$bounded" 60 wineserver -p >/dev/null 2>&1 </dev/null
         # Wine's own messages go to a file: the services inherit the descriptors and outlive the call.
         if "$bounded" "$start_limit" "$VLAGT_WINE" cmd /c exit >/dev/null 2>"$errors" </dev/null; then
             exit 0
