@@ -1,12 +1,12 @@
 #!/bin/sh
 # Sets up a fresh Debian 12 machine (as root), builds everything and runs the whole test suite: the
 # native policy server's, the 32-bit and the x64 module's under Wine, and the parsers' fuzz runs, all
-# in one ctest that runs entries side by side (VLAGT_TEST_JOBS at once, 5 unless set; see
+# in one ctest that runs entries side by side (VLAGT_TEST_JOBS at once, 4 unless set; see
 # tests/CMakeLists.txt for the lanes that keep Wine tests apart).
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
-jobs=${VLAGT_TEST_JOBS:-5}
+jobs=${VLAGT_TEST_JOBS:-4}
 started=$(date +%s)
 stage() {
     echo "== $* ($(($(date +%s) - started)) s)"
