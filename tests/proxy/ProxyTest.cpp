@@ -190,9 +190,12 @@ TEST_F(ProxyTest, WebLoginGoesOutOnlyInsideTls)
         for (const std::string& line : debug.LinesOf(probe.ProcessId()))
             shown += line + "\n";
         EXPECT_EQ(Count(shown, "g_retVal [40000]"), webs) << shown;
-        EXPECT_EQ(Count(shown, "[TLS] exchange refused: the request is not on a TLS connection"),
-                  Count(kinds, ",") + 1 - webs)
-            << shown;
+        // The first exchange of the process finds no TLS and is refused. A binary exchange after a web
+        // login may be refused too, or (64-bit Wine) go out on the web login's tunnel, inside TLS:
+        // either way nothing of it reaches the proxy in clear (the proxy log below).
+        const size_t refused = Count(shown, "[TLS] exchange refused: the request is not on a TLS connection");
+        EXPECT_GE(refused, 1u) << shown;
+        EXPECT_LE(refused, Count(kinds, ",") + 1 - webs) << shown;
         EXPECT_EQ(Count(shown, "[TLS] exchange refused: the form"), 0u) << shown;
         const std::string log = ReadAll(Env("VLAGT_PROXY_LOG"));
         EXPECT_EQ(Count(log, "POST " + url), 0u);
