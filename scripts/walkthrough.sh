@@ -35,8 +35,10 @@ STEPS=24
 OTHER_PID=""
 CURRENT="setting up"
 
-# The prefix lives in the build folder (created once, about 10 s), apart from the test suite's.
+# The prefix lives in the build folder (created once, about 10 s, or copied from the test suite's
+# when that exists), apart from the test suite's.
 export WINEPREFIX="$BUILD/walkthrough-wineprefix"
+[ -n "${VLAGT_WINE_SEED:-}" ] || export VLAGT_WINE_SEED="$BUILD/wineprefix"
 # The build's architecture names the prefix's (win32, or win64 for build-x64/), unless WINEARCH is set.
 [ -n "${WINEARCH:-}" ] || WINEARCH=$(sed -n 's/^export WINEARCH=//p' "$BUILD/wine-run.sh" 2>/dev/null)
 # Wine's own messages are off; VLAGT_WINEDEBUG sets them for a hunt (say -all,err+all,warn+debugstr,

@@ -4,8 +4,8 @@
 # in which CTest runs tests side by side (see cmake/wine-run.sh.in).
 #
 # A lane is a copy of the build's prefix, made once: creating a prefix runs wineboot (half a minute and
-# more under qemu-user emulation), copying one takes seconds. The copy is taken while the build's
-# prefix is stopped, so that its registry is on disk. The lanes start at the same time; each start is
+# more under qemu-user emulation), copying one (wine-clone.sh: Wine's own files are hard links) takes a
+# second. The copy is taken while the build's prefix is stopped, so that its registry is on disk. The lanes start at the same time; each start is
 # bounded and tried twice (wine-prefix.sh), and a lane that does not start fails the whole start.
 set -u
 [ $# -eq 4 ] || { echo "usage: $0 start|stop PREFIX WINEARCH LANES" >&2; exit 2; }
@@ -47,8 +47,7 @@ case "$action" in
     if [ -n "$missing" ]; then
         WINEPREFIX=$main "$prefix_script" stop
         for p in $missing; do
-            rm -rf "$p"
-            cp -a "$main" "$p" || { echo "cannot copy the Wine prefix $main to $p" >&2; exit 1; }
+            "$(dirname "$prefix_script")/wine-clone.sh" "$main" "$p" || exit 1
         done
         WINEPREFIX=$main "$prefix_script" start || exit 1
     fi

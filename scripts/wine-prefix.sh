@@ -4,6 +4,8 @@
 # no caller waits on a pipe. Every Wine call is bounded (bounded.sh): a start that hangs (a first
 # start under qemu-user emulation was once seen to) is stopped, the prefix's processes are killed and
 # the start is tried once more; a second hang fails with the line that names it.
+# A prefix that does not exist yet is made from VLAGT_WINE_SEED when that names a prefix of the same
+# architecture (wine-clone.sh: a second or so, and almost no disk) instead of by wineboot.
 set -u
 : "${WINEPREFIX:?WINEPREFIX names the prefix}"
 export WINEPREFIX WINEDEBUG="${WINEDEBUG:--all}"
@@ -19,6 +21,9 @@ stop() {
 
 case "${1:-}" in
   start)
+    if [ ! -f "$WINEPREFIX/system.reg" ] && [ -f "${VLAGT_WINE_SEED:-}/system.reg" ]; then
+        "$(dirname "$0")/wine-clone.sh" "$VLAGT_WINE_SEED" "$WINEPREFIX" || exit 1
+    fi
     mkdir -p "$WINEPREFIX"
     errors=$(mktemp)
     trap 'rm -f "$errors"' EXIT

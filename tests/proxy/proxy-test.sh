@@ -72,8 +72,9 @@ until grep -q "Accepting connections" "$log" 2>/dev/null; do
 done
 
 # The prefix's server and services, with their output detached (the pipe trap).
-# The prefix is made here, in the namespace under its host name, and reused; one made elsewhere
-# (another host name, another network) answers the local address wrongly, so it is made anew.
+# The prefix is started here, in the namespace under its host name, and reused; one made elsewhere
+# (another host name, another network) is made anew: copied from VLAGT_WINE_SEED when that is set
+# (Wine takes the host name and the network afresh when its server starts), else by wineboot.
 if [ ! -f "$work/prefix-made-in-netns" ]; then
     rm -rf "$WINEPREFIX"
 fi
