@@ -5,7 +5,7 @@ set -eu
 scripts=$(cd "$(dirname "$0")" && pwd)
 . "$scripts/apt.sh"
 
-packages="g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 cmake ninja-build"
+packages="g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 cmake ninja-build ccache"
 # The x64 build (the x64 preset): the x86-64 MinGW-w64 posix-thread compilers, and 64-bit Wine, which
 # runs its tests (and the native wineserver) in a win64 prefix.
 packages="$packages g++-mingw-w64-x86-64-posix wine64"

@@ -14,6 +14,11 @@ stage() {
 
 scripts/install-deps.sh
 
+# The three builds, their Wine prefixes and the test lanes take about 3 GB here.
+free_mb=$(df -Pm . | awk 'NR == 2 { print $4 }')
+[ "${free_mb:-0}" -ge 4000 ] ||
+    echo "warning: ${free_mb:-?} MB free in $root; the builds and the tests need about 3 GB" >&2
+
 # The builds, all three at once (their compilers' jobs fill the cores while one of them links or
 # configures): the native policy server (its own preset and build folder, build-server/), the 32-bit
 # and the x64 cross-builds, whose end-to-end tests run the module under Wine against it. The x64
