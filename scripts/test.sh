@@ -24,15 +24,42 @@ free_mb=$(df -Pm . | awk 'NR == 2 { print $4 }')
 # and the x64 cross-builds, whose end-to-end tests run the module under Wine against it. The x64
 # build's cross-architecture test runs build/'s 32-bit tool beside the x64 one. The server's and the
 # x64 build's output go to build-server.log and build-x64.log, shown when they fail.
-stage "building vlpolicyd, the 32-bit and the x64 module"
-(cd server && cmake --preset vlpolicyd >/dev/null && cmake --build --preset vlpolicyd) >build-server.log 2>&1 &
+stage "configuring vlpolicyd, the 32-bit and the x64 module"
+(cd server && cmake --preset vlpolicyd) >build-server.log 2>&1 &
+server_configure=$!
+cmake --preset x64 -DVLPOLICYD_EXECUTABLE="$root/build-server/vlpolicyd" -DVLAGT_X86_BUILD_DIR="$root/build" \
+    >build-x64.log 2>&1 &
+x64_configure=$!
+cmake --preset default -DVLPOLICYD_EXECUTABLE="$root/build-server/vlpolicyd" >/dev/null
+for build in server:$server_configure x64:$x64_configure; do
+    wait "${build#*:}" || { cat "build-${build%%:*}.log"; echo "the ${build%%:*} build did not configure" >&2; exit 1; }
+done
+
+# Test discovery runs each test program under Wine: both builds' prefixes and their test lanes start
+# while the compilers run (a prefix needs Wine only, not the build), with their servers' output
+# detached (wine-prefixes.log has what the starts say), and stop when the tests are done.
+stop_prefixes() {
+    build/wine-prefix.sh stop &
+    build-x64/wine-prefix.sh stop
+    wait
+}
+trap stop_prefixes EXIT
+{
+    build/wine-prefix.sh start &
+    x86_start=$!
+    x64_rc=0
+    build-x64/wine-prefix.sh start || x64_rc=$?
+    wait "$x86_start" && [ "$x64_rc" -eq 0 ]
+} >wine-prefixes.log 2>&1 </dev/null &
+prefixes=$!
+
+stage "building vlpolicyd, the 32-bit and the x64 module; starting the Wine prefixes"
+(cd server && cmake --build --preset vlpolicyd) >>build-server.log 2>&1 &
 server_build=$!
-{ cmake --preset x64 -DVLPOLICYD_EXECUTABLE="$root/build-server/vlpolicyd" -DVLAGT_X86_BUILD_DIR="$root/build" >/dev/null &&
-    cmake --build --preset x64; } >build-x64.log 2>&1 &
+cmake --build --preset x64 >>build-x64.log 2>&1 &
 x64_build=$!
 x86_rc=0
-{ cmake --preset default -DVLPOLICYD_EXECUTABLE="$root/build-server/vlpolicyd" >/dev/null &&
-    cmake --build --preset default; } || x86_rc=$?
+cmake --build --preset default || x86_rc=$?
 for build in server:$server_build x64:$x64_build; do
     rc=0
     wait "${build#*:}" || rc=$?
@@ -43,20 +70,8 @@ for build in server:$server_build x64:$x64_build; do
     fi
 done
 [ "$x86_rc" -eq 0 ] || exit "$x86_rc"
-
-# Test discovery runs each test program under Wine: start both builds' prefixes and their test lanes
-# first, with their servers' output detached, and stop them when done.
-stage "starting the Wine prefixes"
-stop_prefixes() {
-    build/wine-prefix.sh stop &
-    build-x64/wine-prefix.sh stop
-    wait
-}
-trap stop_prefixes EXIT
-build/wine-prefix.sh start &
-x86_start=$!
-build-x64/wine-prefix.sh start
-wait "$x86_start"
+stage "waiting for the Wine prefixes"
+wait "$prefixes" || { cat wine-prefixes.log; echo "the Wine prefixes did not start" >&2; exit 1; }
 
 # One ctest over the three suites, so that RUN_SERIAL entries (time bounds, load) have the machine to
 # themselves and the lanes are shared by both architectures. The fuzz runs are one more entry.
@@ -75,6 +90,10 @@ cp build/ctest-resources.json "$all/ctest-resources.json"
     echo "build/ and build-x64/ were configured with different VLAGT_TEST_LANES" >&2
     exit 1
 }
+# CTest starts the longest entries first, by their durations in earlier runs; a fresh checkout takes
+# them from tests/ctest-costs.txt (a copy of Testing/Temporary/CTestCostData.txt of a whole run).
+mkdir -p "$all/Testing/Temporary"
+[ -f "$all/Testing/Temporary/CTestCostData.txt" ] || cp tests/ctest-costs.txt "$all/Testing/Temporary/CTestCostData.txt"
 ctest --test-dir "$all" -j "$jobs" --resource-spec-file "$root/$all/ctest-resources.json" \
     --timeout 120 --output-on-failure
 stage "done"
