@@ -16,9 +16,9 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/vlagt-msi.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 # wixl takes sources relative to the current folder only.
 (cd "$bindir" && wixl -a "$arch" -D Wixl=1 -D Arch="$arch" -D BinDir=. -D Version="$version" -o "$work/out.msi" \
-    "$here/VLAgtClient.wxs" "$here/VLAgtClientFiles.wxs")
+    "$here/VLAgtClient.wxs" "$here/VLAgtClientFiles.wxs" "$here/VLAgtClientSettings.wxs")
 
-# The settings component is installed only when there is a URL to write (see VLAgtClientFiles.wxs).
+# The settings component is installed only when there is a URL to write (see VLAgtClientSettings.wxs).
 msibuild "$work/out.msi" -q "UPDATE \`Component\` SET \`Condition\` = 'SERVERURL' WHERE \`Component\` = 'ServerSetting'"
 
 # wixl schedules the removal of an older version after InstallFinalize and knows no Schedule: the
