@@ -131,10 +131,13 @@ wrun "$VLAGT" server;                 expect "the command line's URL wins" 0 "ht
 absent_all() {
     [ ! -e "$WINEPREFIX/drive_c/Program Files/Velmora" ] && ok "$1: no folder left" ||
         fail "$1: left behind: $(find "$WINEPREFIX/drive_c/Program Files/Velmora")"
-    for key in 'HKLM\Software\Velmora' "HKCR\\TypeLib\\$LIBID" 'HKCR\Velmora TessaLINE' "$UNINSTALL\\$OLD_CODE" "$UNINSTALL\\$NEW_CODE" "$UNINSTALL\\$NEWER_CODE"; do
+    for key in 'HKLM\Software\Velmora' "HKCR\\TypeLib\\$LIBID" 'HKCR\Velmora TessaLINE'; do
         reg_query "$key" /s
         [ "$RC" = 1 ] && ok "$1: no $key" || fail "$1: $key is left: $OUT"
     done
+    reg_query "$UNINSTALL"
+    left=$(printf '%s\n' "$OUT" | grep -F -e "$OLD_CODE" -e "$NEW_CODE" -e "$NEWER_CODE")
+    [ -z "$left" ] && ok "$1: no uninstall entry" || fail "$1: uninstall entries left: $left"
     if [ "$ARCH" = x64 ]; then
         reg_query 'HKLM\Software\Velmora' /reg:32 /s
         [ "$RC" = 1 ] && ok "$1: no 32-bit view settings" || fail "$1: the 32-bit view's settings are left: $OUT"
