@@ -21,6 +21,9 @@ packages="$packages g++ pkgconf libcpp-httplib-dev libsqlite3-dev libcli11-dev l
 packages="$packages libclang-rt-14-dev"
 # The browser test of vlpolicyd's pages: Debian's Chromium, driven headless from Node.js.
 packages="$packages chromium"
+# Release packages (scripts/package.sh): wixl builds the MSIs, msitools' msibuild/msiinfo edit and read
+# them, osslsigncode signs them; zip for the kit; lintian checks vlpolicyd's .deb.
+packages="$packages wixl msitools osslsigncode zip lintian"
 # Node.js and npm from Debian unless the machine has them already (another Node.js brings its own npm,
 # and Debian's npm would clash with it).
 command -v node >/dev/null 2>&1 || packages="$packages nodejs"
