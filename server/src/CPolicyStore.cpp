@@ -257,10 +257,10 @@ CPolicyStore::CPolicyStore(const std::string& path, const StoreOptions& options)
     m_options.exchangeKeepDays = std::max<int64_t>(1, m_options.exchangeKeepDays);
     if (IsPostgresLocator(path)) {
         m_bPostgres = true;
-        m_pWriter = std::make_unique<CPgConnection>(path, false);
+        m_pWriter = std::make_unique<CPgConnection>(path, false, m_options.busyTimeoutMs);
         CreateIfNew();
-        m_pJournal = std::make_unique<CPgConnection>(path, true);
-        m_pReader = std::make_unique<CPgConnection>(path, false);
+        m_pJournal = std::make_unique<CPgConnection>(path, true, m_options.busyTimeoutMs);
+        m_pReader = std::make_unique<CPgConnection>(path, false, m_options.busyTimeoutMs);
         return;
     }
     m_pWriter = std::make_unique<CSqliteConnection>(path, "FULL", m_options.busyTimeoutMs);

@@ -99,7 +99,8 @@ struct StoreOptions
     // A store created by this open gets the demonstration directory (users demo01 and demo02 with
     // the README's passwords); an existing store is left as it is.
     bool demo = false;
-    // How long a statement waits for another process's write lock before the store fails.
+    // How long a statement waits for another process's write lock before the store fails; on
+    // PostgreSQL the longest any statement may take (capped at CPgConnection::kMaxStatementMs).
     int busyTimeoutMs = 5000;
     // The exchange log keeps at most this many rows, none older than this many days before the
     // newest (both at least 1).

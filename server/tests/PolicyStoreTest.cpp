@@ -1,9 +1,8 @@
 // The store's own guarantees: a new store has no account anyone knows unless the demonstration
 // directory is asked for, a login attempt that cannot be written is refused (right password or
 // wrong, agents and administrators, in the store and over HTTP), and the exchange log keeps its
-// retention.
+// retention. On every engine.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include "CPolicyServer.h"
 #include "CPolicyStore.h"
 #include "TestClient.h"
+#include "TestStore.h"
 #include "WireFormat.h"
 
 namespace vlpolicy::test {
@@ -20,7 +20,7 @@ namespace {
 
 constexpr int64_t kNow = 1900000000; // 2030-03-17
 
-class PolicyStoreTest : public ::testing::Test
+class PolicyStoreTest : public ::testing::TestWithParam<Engine>
 {
 protected:
     void SetUp() override
@@ -28,19 +28,29 @@ protected:
         char folder[] = "/tmp/vlpolicyd-store-XXXXXX";
         ASSERT_NE(mkdtemp(folder), nullptr);
         m_folder = folder;
-        m_path = m_folder + "/policy.db";
+        m_location = std::make_unique<TestStore>(GetParam(), m_folder);
+        if (!m_location->Available())
+            GTEST_SKIP() << "no PostgreSQL test cluster";
+        m_path = m_location->Locator();
     }
-    void TearDown() override { std::filesystem::remove_all(m_folder); }
+    void TearDown() override
+    {
+        m_location.reset();
+        std::filesystem::remove_all(m_folder);
+    }
 
     std::string m_folder;
+    std::unique_ptr<TestStore> m_location;
     std::string m_path;
 };
 
-TEST_F(PolicyStoreTest, NewStore_HasNoKnownAccountUnlessTheDemonstrationIsAskedFor)
+INSTANTIATE_TEST_SUITE_P(Engines, PolicyStoreTest, kEngines, EngineName);
+
+TEST_P(PolicyStoreTest, NewStore_HasNoKnownAccountUnlessTheDemonstrationIsAskedFor)
 {
     for (const bool demo : {false, true}) {
         SCOPED_TRACE(demo ? "demo" : "plain");
-        std::filesystem::remove(m_path);
+        m_location->Reset();
         StoreOptions options;
         options.demo = demo;
         {
@@ -66,7 +76,7 @@ TEST_F(PolicyStoreTest, NewStore_HasNoKnownAccountUnlessTheDemonstrationIsAskedF
     }
 }
 
-TEST_F(PolicyStoreTest, LoginThatCannotBeWritten_IsRefusedEvenWithTheRightPassword)
+TEST_P(PolicyStoreTest, LoginThatCannotBeWritten_IsRefusedEvenWithTheRightPassword)
 {
     StoreOptions options;
     options.demo = true;
@@ -86,10 +96,8 @@ TEST_F(PolicyStoreTest, LoginThatCannotBeWritten_IsRefusedEvenWithTheRightPasswo
             ASSERT_EQ(store.Login("demo02", "wrong", kNow, policy), kStatusBadLogin);
             ASSERT_EQ(store.AdminLogin("root", "wrong", kNow), kStatusBadLogin);
         }
-        // Another process holds the database's write lock.
-        sqlite3* other = nullptr;
-        ASSERT_EQ(sqlite3_open(m_path.c_str(), &other), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        // Another process holds off every write to the accounts.
+        std::unique_ptr<CStoreConnection> other = m_location->HoldWrites();
         for (const char* password : {"demo-pass-02", "wrong"})
             EXPECT_THROW(store.Login("demo02", password, kNow, policy), CStoreError) << password;
         for (const char* password : {"console-pass-01", "wrong"})
@@ -101,8 +109,7 @@ TEST_F(PolicyStoreTest, LoginThatCannotBeWritten_IsRefusedEvenWithTheRightPasswo
                                              "Content-Type: application/x-www-form-urlencoded\r\n");
         EXPECT_EQ(signIn.status, 401);
         EXPECT_EQ(signIn.headers.find("Set-Cookie"), std::string::npos);
-        sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(other);
+        other.reset();
 
         // Writable again: the right passwords get in, and the refused attempts counted nothing.
         EXPECT_EQ(store.FindUser("demo02")->failedLogins, earlierFailure ? 1 : 0);
@@ -115,7 +122,7 @@ TEST_F(PolicyStoreTest, LoginThatCannotBeWritten_IsRefusedEvenWithTheRightPasswo
     serving.join();
 }
 
-TEST_F(PolicyStoreTest, ExchangeLog_KeepsItsRetention)
+TEST_P(PolicyStoreTest, ExchangeLog_KeepsItsRetention)
 {
     // Old rows, then new ones 60 days later; what is left afterwards is always the newest rows.
     const struct
@@ -135,7 +142,7 @@ TEST_F(PolicyStoreTest, ExchangeLog_KeepsItsRetention)
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.keepRows) + " rows, " + std::to_string(c.keepDays) + " days, " +
                      std::to_string(c.oldRows) + " old");
-        std::filesystem::remove(m_path);
+        m_location->Reset();
         StoreOptions options;
         options.exchangeKeepRows = c.keepRows;
         options.exchangeKeepDays = c.keepDays;

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 namespace vlpolicy {
 
 namespace {
@@ -114,7 +116,9 @@ bool IsPostgresLocator(const std::string& locator)
     return locator.rfind("postgresql://", 0) == 0 || locator.rfind("postgres://", 0) == 0;
 }
 
-CPgConnection::CPgConnection(const std::string& uri, bool relaxedCommit) : m_uri(uri), m_bRelaxedCommit(relaxedCommit)
+CPgConnection::CPgConnection(const std::string& uri, bool relaxedCommit, int statementTimeoutMs)
+    : m_uri(uri), m_bRelaxedCommit(relaxedCommit),
+      m_nStatementTimeoutMs(std::max(1, std::min(statementTimeoutMs, kMaxStatementMs)))
 {
     Connection();
 }
@@ -144,10 +148,9 @@ pg_conn* CPgConnection::Connection()
         throw CStoreError("store: cannot reach the database: " + reason);
     }
     PQsetNoticeProcessor(conn, IgnoreNotice, nullptr);
-    const char* settings = m_bRelaxedCommit
-                               ? "SET statement_timeout = 4000; SET synchronous_commit = off"
-                               : "SET statement_timeout = 4000; SET synchronous_commit = on";
-    ResultPtr set(PQexec(conn, settings));
+    const std::string settings = "SET statement_timeout = " + std::to_string(m_nStatementTimeoutMs) +
+                                 "; SET synchronous_commit = " + (m_bRelaxedCommit ? "off" : "on");
+    ResultPtr set(PQexec(conn, settings.c_str()));
     if (PQresultStatus(set.get()) != PGRES_COMMAND_OK) {
         const std::string reason = PQerrorMessage(conn);
         PQfinish(conn);

@@ -1,7 +1,7 @@
 // CPgConnection.h - a connection to a PostgreSQL store through libpq, from a connection URI
 // (postgresql://...). Every statement is prepared once per connection and run with its values
 // bound; the ?N of the store's SQL become $N. Nothing waits without bound: the connection attempt
-// has a time-out (connect_timeout, 3 s unless the URI sets one), every statement one of 4 s
+// has a time-out (connect_timeout, 3 s unless the URI sets one), every statement one of at most 4 s
 // (statement_timeout), and a TCP connection that stops answering is given up (keepalives,
 // tcp_user_timeout). Begin also takes the store's write lock, a transaction-scoped advisory lock,
 // so that writers of every instance are serialised as SQLite's file lock serialises processes.
@@ -22,8 +22,10 @@ class CPgConnection : public CStoreConnection
 {
 public:
     // relaxedCommit: commits need not wait for the disk (synchronous_commit off), for rows a crash
-    // may lose without harm. Throws CStoreError when the database cannot be reached.
-    CPgConnection(const std::string& uri, bool relaxedCommit);
+    // may lose without harm. statementTimeoutMs: the longest a statement may take (at most 4 s).
+    // Throws CStoreError when the database cannot be reached.
+    CPgConnection(const std::string& uri, bool relaxedCommit, int statementTimeoutMs = kMaxStatementMs);
+    static constexpr int kMaxStatementMs = 4000;
     ~CPgConnection() override;
     CPgConnection(const CPgConnection&) = delete;
     CPgConnection& operator=(const CPgConnection&) = delete;
@@ -56,6 +58,7 @@ private:
 
     std::string m_uri;
     bool m_bRelaxedCommit;
+    int m_nStatementTimeoutMs;
     pg_conn* m_pConn = nullptr;
     bool m_bEverConnected = false;
     bool m_bInTransaction = false;
