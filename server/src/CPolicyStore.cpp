@@ -259,8 +259,9 @@ CPolicyStore::CPolicyStore(const std::string& path, const StoreOptions& options)
         m_bPostgres = true;
         m_pWriter = std::make_unique<CPgConnection>(path, false, m_options.busyTimeoutMs);
         CreateIfNew();
-        m_pJournal = std::make_unique<CPgConnection>(path, true, m_options.busyTimeoutMs);
-        m_pReader = std::make_unique<CPgConnection>(path, false, m_options.busyTimeoutMs);
+        // These two connect when first used: a command that only reads opens one more connection.
+        m_pJournal = std::make_unique<CPgConnection>(path, true, m_options.busyTimeoutMs, false);
+        m_pReader = std::make_unique<CPgConnection>(path, false, m_options.busyTimeoutMs, false);
         return;
     }
     m_pWriter = std::make_unique<CSqliteConnection>(path, "FULL", m_options.busyTimeoutMs);

@@ -271,6 +271,10 @@ TEST_P(PolicyServerTest, TakeOut_FromRequestThroughEveryDecision_SurvivesRestart
 TEST_P(PolicyServerTest, StopRightAfterStart_EndsServe)
 {
     // Stop may come before the serving thread has entered its accept loop; each round must end.
+    // The HTTP server's own race: the engine plays no part, and fifty PostgreSQL connections
+    // would only take time.
+    if (GetParam() != Engine::Sqlite)
+        GTEST_SKIP() << "engine-independent";
     for (int round = 0; round < 50; ++round)
         Restart();
     EXPECT_EQ(Exchange("_%REQ_PNG%_"), "_%RES_PNG%_");

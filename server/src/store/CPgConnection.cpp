@@ -116,11 +116,12 @@ bool IsPostgresLocator(const std::string& locator)
     return locator.rfind("postgresql://", 0) == 0 || locator.rfind("postgres://", 0) == 0;
 }
 
-CPgConnection::CPgConnection(const std::string& uri, bool relaxedCommit, int statementTimeoutMs)
+CPgConnection::CPgConnection(const std::string& uri, bool relaxedCommit, int statementTimeoutMs, bool connectNow)
     : m_uri(uri), m_bRelaxedCommit(relaxedCommit),
       m_nStatementTimeoutMs(std::max(1, std::min(statementTimeoutMs, kMaxStatementMs)))
 {
-    Connection();
+    if (connectNow)
+        Connection();
 }
 
 CPgConnection::~CPgConnection()
@@ -132,7 +133,8 @@ pg_conn* CPgConnection::Connection()
 {
     if (m_pConn != nullptr)
         return m_pConn;
-    if (m_bEverConnected && std::chrono::steady_clock::now() - m_lastFailedConnect < kReconnectPause)
+    if (m_lastFailedConnect != std::chrono::steady_clock::time_point{} &&
+        std::chrono::steady_clock::now() - m_lastFailedConnect < kReconnectPause)
         throw CStoreError("store: the database is unreachable");
     // Our bounds first: the URI, processed after them, may set its own.
     const char* keywords[] = {"connect_timeout", "keepalives_idle", "keepalives_interval", "keepalives_count",
@@ -273,8 +275,8 @@ void CPgConnection::Rollback() noexcept
 
 bool CPgConnection::HasTable(const char* table)
 {
-    CPgStatement exists(*this, "SELECT count(*) FROM information_schema.tables "
-                               "WHERE table_schema = current_schema() AND table_name = ?1");
+    CPgStatement exists(*this, "SELECT count(*) FROM pg_catalog.pg_tables "
+                               "WHERE schemaname = current_schema() AND tablename = ?1");
     exists.BindText(1, table);
     exists.Step();
     return exists.Int(0) != 0;
@@ -282,8 +284,10 @@ bool CPgConnection::HasTable(const char* table)
 
 bool CPgConnection::HasColumn(const char* table, const char* column)
 {
-    CPgStatement exists(*this, "SELECT count(*) FROM information_schema.columns "
-                               "WHERE table_schema = current_schema() AND table_name = ?1 AND column_name = ?2");
+    CPgStatement exists(*this, "SELECT count(*) FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_class c "
+                               "ON c.oid = a.attrelid JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+                               "WHERE n.nspname = current_schema() AND c.relname = ?1 AND a.attname = ?2 "
+                               "AND a.attnum > 0 AND NOT a.attisdropped");
     exists.BindText(1, table);
     exists.BindText(2, column);
     exists.Step();

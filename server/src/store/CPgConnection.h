@@ -23,8 +23,10 @@ class CPgConnection : public CStoreConnection
 public:
     // relaxedCommit: commits need not wait for the disk (synchronous_commit off), for rows a crash
     // may lose without harm. statementTimeoutMs: the longest a statement may take (at most 4 s).
-    // Throws CStoreError when the database cannot be reached.
-    CPgConnection(const std::string& uri, bool relaxedCommit, int statementTimeoutMs = kMaxStatementMs);
+    // Connects at the first use unless connectNow (which throws CStoreError when the database
+    // cannot be reached).
+    CPgConnection(const std::string& uri, bool relaxedCommit, int statementTimeoutMs = kMaxStatementMs,
+                  bool connectNow = true);
     static constexpr int kMaxStatementMs = 4000;
     ~CPgConnection() override;
     CPgConnection(const CPgConnection&) = delete;
