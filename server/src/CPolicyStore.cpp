@@ -434,9 +434,11 @@ int CPolicyStore::CheckAccount(const AccountTable& table, const std::string& id,
         std::string passwordHash;
         if (!readHash(passwordHash)) {
             VerifyNothing(password);
+            ++m_nPasswordChecks;
             return 41001;
         }
         const bool matches = VerifyPassword(password, passwordHash);
+        ++m_nPasswordChecks;
         const int status = SettleLogin(table, id, passwordHash, matches, now);
         if (status == kPasswordChanged)
             continue; // checked against a password that is no longer the account's: check again
@@ -522,13 +524,24 @@ int CPolicyStore::SettleLogin(const AccountTable& table, const std::string& user
                                          " SET failed_logins = "
                                          "CASE WHEN failed_logins + 1 >= ?4 THEN 0 ELSE failed_logins + 1 END, "
                                          "locked_until = CASE WHEN failed_logins + 1 >= ?4 THEN ?3 + ?5 ELSE 0 END") +
-                          where)
+                          where + (matches ? "" : " RETURNING locked_until"))
                              .c_str());
     update.Bind(1, userID).Bind(2, passwordHash).Bind(3, now);
     if (!matches)
         update.Bind(4, int64_t{kLockThreshold}).Bind(5, kLockSeconds);
-    update.Step();
-    if (db->Changes() != 0)
+    bool changed = false;
+    if (matches) {
+        update.Step();
+        changed = db->Changes() != 0;
+    } else if (update.Step()) {
+        // The failure was counted; this one may have locked the account.
+        changed = true;
+        if (update.Int(0) > now)
+            ++m_nLockouts[&table == &kAdmins ? 1 : 0];
+        while (update.Step()) {
+        }
+    }
+    if (changed)
         return matches ? 40000 : 41001;
     if (const int state = LoginState(table, userID, passwordHash, now, counted))
         return state;
@@ -1063,6 +1076,16 @@ bool CPolicyStore::Ping()
     } catch (const std::exception&) {
         return false;
     }
+}
+
+int64_t CPolicyStore::PasswordChecks() const
+{
+    return m_nPasswordChecks;
+}
+
+int64_t CPolicyStore::Lockouts(bool admins) const
+{
+    return m_nLockouts[admins ? 1 : 0];
 }
 
 int64_t CPolicyStore::Reconnects()

@@ -26,6 +26,7 @@
 #include <stdint.h>
 #include <time.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -212,6 +213,10 @@ public:
     // Which engine holds the store, and how often its connections were opened again after a loss.
     bool IsPostgres() const { return m_bPostgres; }
     int64_t Reconnects();
+    // Passwords this object checked (a check against nothing for an unknown account included),
+    // and the accounts it locked: agent users, or administrators.
+    int64_t PasswordChecks() const;
+    int64_t Lockouts(bool admins) const;
 
     // Seconds since the epoch as ISO 8601 UTC ("2026-12-08T19:05:00Z").
     static std::string FormatTime(int64_t now);
@@ -262,6 +267,8 @@ private:
     std::unique_ptr<CStoreConnection> m_pJournal; // relaxed: the last login per address, the exchange log
     std::mutex m_readMutex;
     std::unique_ptr<CStoreConnection> m_pReader;
+    std::atomic<int64_t> m_nPasswordChecks{0};
+    std::atomic<int64_t> m_nLockouts[2]{}; // users, administrators
 };
 
 } // namespace vlpolicy

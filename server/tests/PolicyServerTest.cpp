@@ -699,5 +699,36 @@ TEST_P(PolicyServerTest, StoreInWalMode_IsOpenedAndReadWhileAWriteIsOpen)
     writer->Commit();
 }
 
+TEST_P(PolicyServerTest, HealthAndMetrics_CountWhatHappened_AndShowNothingSecret)
+{
+    const HttpReply health = TestClient(m_nPort).Get("/healthz");
+    EXPECT_EQ(health.status, 200);
+    EXPECT_EQ(health.body, "ok\n");
+
+    ASSERT_EQ(Login("demo01", "demo-pass-01"), "40000");
+    for (int i = 0; i < CPolicyStore::kLockThreshold; ++i)
+        ASSERT_EQ(Login("demo02", "wrong-pass"), "41001");
+    ASSERT_EQ(Login("demo02", "demo-pass-02"), "41002");
+    ASSERT_EQ(Exchange("_%REQ_PNG%_"), "_%RES_PNG%_");
+    const HttpReply metrics = TestClient(m_nPort).Get("/metrics");
+    EXPECT_EQ(metrics.status, 200);
+    for (const char* line : {
+             "vlpolicyd_exchanges_total{kind=\"login\",outcome=\"40000\"} 1\n",
+             "vlpolicyd_exchanges_total{kind=\"login\",outcome=\"41001\"} 5\n",
+             "vlpolicyd_exchanges_total{kind=\"login\",outcome=\"41002\"} 1\n",
+             "vlpolicyd_exchanges_total{kind=\"ping\",outcome=\"40000\"} 1\n",
+             "vlpolicyd_login_seconds_bucket{le=\"+Inf\"} 7\n",
+             "vlpolicyd_login_seconds_count 7\n",
+             "vlpolicyd_password_checks_total 7\n",
+             "vlpolicyd_lockouts_total{account=\"user\"} 1\n",
+             "vlpolicyd_lockouts_total{account=\"admin\"} 0\n",
+             "vlpolicyd_store_errors_total 0\n",
+             "vlpolicyd_store_up 1\n",
+         })
+        EXPECT_NE(metrics.body.find(line), std::string::npos) << line << metrics.body;
+    for (const char* secret : {"demo01", "demo02", "demo-pass", "wrong-pass", "DEMOSUPERKEY0001", "DEMOCO"})
+        EXPECT_EQ(metrics.body.find(secret), std::string::npos) << secret;
+}
+
 } // namespace
 } // namespace vlpolicy::test
