@@ -255,7 +255,7 @@ void CAdminConsole::SignIn(const httplib::Request& req, httplib::Response& res)
     } else if (result.status == kStatusMalformed) {
         message = "Not signed in: give a name and a password.";
     } else if (result.status == kStatusStoreFailed) {
-        message = "Not signed in: the store could not answer; try again.";
+        message = "Not signed in: the store is unreachable or could not answer; try again.";
     }
     SetPage(res, 401, SignInPage(message));
 }
