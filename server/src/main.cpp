@@ -3,7 +3,7 @@
 //   vlpolicyd serve [--listen HOST:PORT] [--path /PATH] [--tls-cert FILE --tls-key FILE] [--demo]
 //                   [--log-keep-rows N] [--log-keep-days N] [--listen-backlog N] [--peer-connections N]
 //                   [--trusted-proxy ADDRESS[/PREFIX] ...] [--login-memory HOURS]
-//   vlpolicyd store init [--demo]
+//   vlpolicyd store init [--demo] | store copy --from STORE --to STORE
 //   vlpolicyd tls init --dir DIR [--host NAME ...] [--keep-ca-key]
 //   vlpolicyd user add ID [--company ID] [--group ID] [--position CODE]
 //   vlpolicyd user list | user remove ID | user unlock ID
@@ -31,6 +31,7 @@
 
 #include "CPolicyServer.h"
 #include "CPolicyStore.h"
+#include "store/CStoreCopy.h"
 #include "CTrustedProxies.h"
 #include "TlsFiles.h"
 #include "WireFormat.h"
@@ -352,6 +353,28 @@ int main(int argc, char** argv)
             if (!created.Created())
                 throw CommandError(ShownStore(db) + " exists already", kExitRefused);
             printf("created %s%s\n", ShownStore(db).c_str(), storeOptions.demo ? " with the demonstration directory" : "");
+            return 0;
+        };
+    });
+
+    std::string copyFrom, copyTo;
+    CLI::App* storeCopy = storeCommand->add_subcommand(
+        "copy", "copy a whole store into a new one (SQLite file or PostgreSQL URI, either way); refused when the "
+                "target holds a store");
+    storeCopy->add_option("--from", copyFrom, "the store to copy")->required();
+    storeCopy->add_option("--to", copyTo, "the new store: a file that does not exist, or an empty database")
+        ->required();
+    storeCopy->callback([&] {
+        run = [&] {
+            std::vector<std::pair<std::string, int64_t>> counts;
+            try {
+                counts = vlpolicy::CStoreCopy::Copy(copyFrom, copyTo);
+            } catch (const vlpolicy::CStoreError& error) {
+                throw CommandError(error.what(), kExitRefused);
+            }
+            printf("copied %s to %s\n", ShownStore(copyFrom).c_str(), ShownStore(copyTo).c_str());
+            for (const auto& [table, count] : counts)
+                printf("%s\t%lld\n", table.c_str(), static_cast<long long>(count));
             return 0;
         };
     });

@@ -245,12 +245,16 @@ void CPgConnection::Execute(const char* sql)
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         Fail("statement failed");
     m_nChanges = atoll(PQcmdTuples(result.get()));
+    // A transaction begun here is one a lost connection cannot be retried into.
+    if (strncmp(sql, "BEGIN", 5) == 0)
+        m_bInTransaction = true;
+    else if (strncmp(sql, "COMMIT", 6) == 0 || strncmp(sql, "ROLLBACK", 8) == 0)
+        m_bInTransaction = false;
 }
 
 void CPgConnection::Begin()
 {
     Execute((std::string("BEGIN; SELECT pg_advisory_xact_lock(x'") + kWriteLockKey + "'::bigint)").c_str());
-    m_bInTransaction = true;
 }
 
 void CPgConnection::Commit()
