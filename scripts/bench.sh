@@ -11,7 +11,58 @@ if [ "$#" -eq 0 ] || [ "$*" = vlpolicyd_logins ]; then
     (cd server && { [ -f ../build-server/build.ninja ] || cmake --preset vlpolicyd; } &&
         cmake --build --preset vlpolicyd --target bench_vlpolicyd_logins)
     echo "== bench_vlpolicyd_logins"
-    build-server/bench_vlpolicyd_logins
+    # Beside SQLite: PostgreSQL in a private cluster (as the tests make it), and two instances on it
+    # behind haproxy, when both are installed.
+    bench_args=""
+    instance_pids=""
+    haproxy_pid=""
+    pg_dir=/tmp/vlpolicyd-bench-pg
+    if ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 && [ -x /usr/sbin/haproxy ]; then
+        (cd server && cmake --build --preset vlpolicyd --target vlpolicyd)
+        sh server/tests/pg_cluster.sh start "$pg_dir" >/dev/null
+        trap 'kill $instance_pids $haproxy_pid 2>/dev/null; sh server/tests/pg_cluster.sh stop "$pg_dir"' EXIT
+        pg_uri="postgresql:///vlpolicy?host=$pg_dir&user=vlpolicy"
+        psql_bin=$(ls -d /usr/lib/postgresql/*/bin | tail -1)
+        "$psql_bin/psql" -h "$pg_dir" -U vlpolicy -d vlpolicy -qc "CREATE DATABASE balanced" >/dev/null
+        balanced_uri="postgresql:///balanced?host=$pg_dir&user=vlpolicy"
+        build-server/vlpolicyd store init --demo --db "$balanced_uri" >/dev/null
+        instance_pids=""
+        for port in 18481 18482; do
+            build-server/vlpolicyd serve --db "$balanced_uri" --listen 127.0.0.1:$port --trusted-proxy 127.0.0.1 \
+                >/dev/null 2>&1 </dev/null &
+            instance_pids="$instance_pids $!"
+        done
+        cat >"$pg_dir/haproxy.cfg" <<CFG
+global
+    maxconn 512
+defaults
+    mode http
+    timeout connect 2s
+    timeout client 30s
+    timeout server 10s
+    option forwardfor
+frontend agents
+    bind 127.0.0.1:18480
+    default_backend vlpolicyd
+backend vlpolicyd
+    balance roundrobin
+    option httpchk GET /healthz
+    default-server inter 500ms
+    server first 127.0.0.1:18481 check
+    server second 127.0.0.1:18482 check
+CFG
+        /usr/sbin/haproxy -db -f "$pg_dir/haproxy.cfg" >/dev/null 2>&1 </dev/null &
+        haproxy_pid=$!
+        sleep 2
+        bench_args="--postgres $pg_uri --balanced 18480"
+    fi
+    # shellcheck disable=SC2086
+    build-server/bench_vlpolicyd_logins $bench_args
+    if [ -n "$bench_args" ]; then
+        kill $instance_pids $haproxy_pid 2>/dev/null || true
+        sh server/tests/pg_cluster.sh stop "$pg_dir"
+        trap - EXIT
+    fi
     [ "$#" -eq 0 ] || exit 0
 fi
 

@@ -17,6 +17,9 @@ packages="$packages libcli11-dev nlohmann-json3-dev"
 packages="$packages clang-14 lld-14 llvm-14 tinyproxy-bin iproute2"
 # The native policy server vlpolicyd and its tests.
 packages="$packages g++ pkgconf libcpp-httplib-dev libsqlite3-dev libcli11-dev libssl-dev libargon2-dev curl"
+# vlpolicyd's PostgreSQL store (libpq), the tests' private PostgreSQL clusters, and haproxy in front of
+# two instances (the program only: the tests run it with a configuration of their own).
+packages="$packages libpq-dev postgresql haproxy"
 # The parsers' fuzz targets: libFuzzer and the sanitizers' runtime for clang.
 packages="$packages libclang-rt-14-dev"
 # The browser test of vlpolicyd's pages: Debian's Chromium, driven headless from Node.js.

@@ -156,7 +156,7 @@ std::string SignInPage(const std::string& message)
 } // namespace
 
 CAdminConsole::CAdminConsole(CPolicyStore& store, bool secure, Clock clock, Recorder record)
-    : m_store(store), m_bSecure(secure), m_clock(std::move(clock)), m_record(std::move(record))
+    : m_store(store), m_bSecure(secure), m_clock(std::move(clock)), m_record(std::move(record)), m_sessions(store)
 {
 }
 
@@ -185,7 +185,7 @@ void CAdminConsole::ServePage(const httplib::Request& req, httplib::Response& re
         }
         SetPage(res, 200, content(*session));
     } catch (const std::exception&) {
-        SetPage(res, 500, Page("Store failure", "<p class=\"error\">The store could not answer; try again.</p>\n",
+        SetPage(res, 500, Page("Store failure", "<p class=\"error\">The store is unreachable or could not answer; try again.</p>\n",
                                nullptr));
     }
 }
@@ -214,7 +214,7 @@ void CAdminConsole::ServeChange(const httplib::Request& req, httplib::Response& 
         }
         action(*session, req.body);
     } catch (const std::exception&) {
-        SetPage(res, 500, Page("Store failure", "<p class=\"error\">The store could not answer; try again.</p>\n",
+        SetPage(res, 500, Page("Store failure", "<p class=\"error\">The store is unreachable or could not answer; try again.</p>\n",
                                nullptr));
     }
 }
@@ -255,7 +255,7 @@ void CAdminConsole::SignIn(const httplib::Request& req, httplib::Response& res)
     } else if (result.status == kStatusMalformed) {
         message = "Not signed in: give a name and a password.";
     } else if (result.status == kStatusStoreFailed) {
-        message = "Not signed in: the store could not answer; try again.";
+        message = "Not signed in: the store is unreachable or could not answer; try again.";
     }
     SetPage(res, 401, SignInPage(message));
 }

@@ -1,38 +1,48 @@
 #include "CAdminSessions.h"
 
+#include <openssl/evp.h>
+
+#include "CPolicyStore.h"
 #include "PasswordHash.h"
 
 namespace vlpolicy {
 
+std::string CAdminSessions::Digest(const std::string& id)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(id.data(), id.size(), digest, &size, EVP_sha256(), nullptr) != 1)
+        throw CStoreError("cannot digest a session identifier");
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < size; ++i) {
+        hex += kHex[digest[i] >> 4];
+        hex += kHex[digest[i] & 15];
+    }
+    return hex;
+}
+
 std::string CAdminSessions::Open(const std::string& name, int64_t now)
 {
     const std::string id = RandomHex(16);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    // Ended sessions are dropped here, so the table holds only those of the last half hour.
-    for (auto it = m_sessions.begin(); it != m_sessions.end();)
-        it = now - it->second.lastUsed > kIdleSeconds ? m_sessions.erase(it) : std::next(it);
-    m_sessions[id] = AdminSession{name, RandomHex(16), now};
+    m_store.OpenAdminSession(Digest(id), name, RandomHex(16), now, kIdleSeconds);
     return id;
 }
 
 std::optional<AdminSession> CAdminSessions::Use(const std::string& id, int64_t now)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const auto found = m_sessions.find(id);
-    if (found == m_sessions.end())
+    if (id.empty())
         return std::nullopt;
-    if (now - found->second.lastUsed > kIdleSeconds) {
-        m_sessions.erase(found);
+    AdminSession session;
+    if (!m_store.UseAdminSession(Digest(id), now, kIdleSeconds, session.name, session.token))
         return std::nullopt;
-    }
-    found->second.lastUsed = now;
-    return found->second;
+    return session;
 }
 
 void CAdminSessions::Close(const std::string& id)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_sessions.erase(id);
+    if (!id.empty())
+        m_store.CloseAdminSession(Digest(id));
 }
 
 bool CAdminSessions::SameToken(const std::string& a, const std::string& b)

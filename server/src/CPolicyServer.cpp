@@ -18,6 +18,8 @@ namespace vlpolicy {
 namespace {
 
 constexpr char kFormType[] = "application/x-www-form-urlencoded";
+constexpr char kHealthPath[] = "/healthz";
+constexpr char kMetricsPath[] = "/metrics";
 
 std::string RegexEscape(const std::string& path)
 {
@@ -107,6 +109,7 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
         // A signal record is known by its tag; a login form by its content type.
         const bool form = strncasecmp(type.c_str(), kFormType, sizeof(kFormType) - 1) == 0 &&
                           !StartsWithSignalTag(body.data(), body.size());
+        const auto started = std::chrono::steady_clock::now();
         const int64_t now = m_clock();
         const std::string client = ClientAddress(req);
         ExchangeResult result;
@@ -122,6 +125,7 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
             }
         } catch (...) {
             LogError(req, std::current_exception());
+            m_metrics.CountStoreError();
             result.kind = form ? "web-login" : "store-failure";
             result.status = kStatusStoreFailed;
             result.body = form ? EncodeWebLoginPage(result.status, nullptr) : EncodeStatus(result.status);
@@ -130,6 +134,9 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
         if (form)
             res.set_header("Content-Security-Policy", kPageSecurityPolicy);
         res.set_content(result.body, form ? "text/html; charset=utf-8" : "application/octet-stream");
+        if (result.kind == "login" || result.kind == "web-login")
+            m_metrics.ObserveLogin(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
         Record(client, result);
     });
 
@@ -141,6 +148,23 @@ CPolicyServer::CPolicyServer(CPolicyStore& store, const std::string& path, FILE*
     server.Get("/login", [this](const httplib::Request&, httplib::Response& res) {
         res.set_header("Content-Security-Policy", kPageSecurityPolicy);
         res.set_content(LoginFormPage(m_path), "text/html; charset=utf-8");
+    });
+    // For load balancers and monitoring: cheap, no password checked, nothing secret shown.
+    server.Get(kHealthPath, [this](const httplib::Request&, httplib::Response& res) {
+        const bool up = m_store.Ping();
+        res.status = up ? 200 : 503;
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(up ? "ok\n" : "store unreachable\n", "text/plain");
+    });
+    server.Get(kMetricsPath, [this](const httplib::Request&, httplib::Response& res) {
+        StoreCounts counts;
+        counts.passwordChecks = m_store.PasswordChecks();
+        counts.userLockouts = m_store.Lockouts(false);
+        counts.adminLockouts = m_store.Lockouts(true);
+        counts.up = m_store.Ping();
+        counts.reconnects = m_store.Reconnects();
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(m_metrics.Render(counts), "text/plain; version=0.0.4; charset=utf-8");
     });
     m_console.Register(server);
     // An error that escapes a handler: its detail goes to the log, the client gets a plain 500
@@ -180,7 +204,7 @@ bool CPolicyServer::IsValidPath(const std::string& path)
     if (path.empty() || path[0] != '/' || path.size() > 200)
         return false;
     // The pages for people have these paths.
-    if (path == "/login" || path.compare(0, 6, "/admin") == 0)
+    if (path == "/login" || path.compare(0, 6, "/admin") == 0 || path == kHealthPath || path == kMetricsPath)
         return false;
     for (char c : path) {
         const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -281,6 +305,7 @@ void CPolicyServer::Record(const std::string& client, const ExchangeResult& resu
     entry.kind = result.kind;
     entry.userID = Printable(result.userID);
     entry.status = result.status;
+    m_metrics.CountExchange(result.kind, result.status);
     const std::string line = entry.at + " " + entry.client + " " + entry.kind + " " +
                              (entry.userID.empty() ? "-" : entry.userID) + " " + std::to_string(entry.status) + "\n";
     if (m_pLog != nullptr) {

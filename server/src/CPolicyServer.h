@@ -5,7 +5,9 @@
 // malformed record. Every request is read whole within HttpLimits before it is routed (a body
 // over 64 KiB is answered 413, one without Content-Length 411: see CPeerConnection). GET of the path
 // says what the server is; GET /login serves a login form for a person that posts the agent's own
-// form to the path. /admin is the administrators' console (CAdminConsole). Everything else is 404. Connections are kept alive across requests. One line per exchange goes to the log
+// form to the path. /admin is the administrators' console (CAdminConsole). GET /healthz answers 200
+// when the store answers a trivial read and 503 otherwise (for a load balancer's checks); GET
+// /metrics the counts of CServerMetrics in Prometheus' text format. Everything else is 404. Connections are kept alive across requests. One line per exchange goes to the log
 // stream and into the store's exchange log (never a password); an unexpected error's detail goes
 // to the log stream only, the client gets a plain 500 (an agent, its store-failure status).
 #pragma once
@@ -22,6 +24,7 @@
 #include "CAdminConsole.h"
 #include "CAgentService.h"
 #include "CPolicyStore.h"
+#include "CServerMetrics.h"
 #include "CTrustedProxies.h"
 #include "HttpLimits.h"
 
@@ -37,7 +40,7 @@ class IListenControl;
 class CPolicyServer
 {
 public:
-    // path: "/" followed by letters, digits and "/-_.~", apart from /login and /admin; log: where exchange lines go (may be null).
+    // path: "/" followed by letters, digits and "/-_.~", apart from /login, /admin, /healthz and /metrics; log: where exchange lines go (may be null).
     // With a certificate file (PEM, the server's certificate and then its chain) and its key file
     // the server speaks HTTPS only; without them plain HTTP.
     CPolicyServer(CPolicyStore& store, const std::string& path, FILE* log, const std::string& certificateFile = "",
@@ -78,6 +81,7 @@ private:
     void LogError(const httplib::Request& req, std::exception_ptr error);
 
     CPolicyStore& m_store;
+    CServerMetrics m_metrics;
     CAgentService m_service;
     CTrustedProxies m_proxies;
     std::string m_path;

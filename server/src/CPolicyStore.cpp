@@ -1,6 +1,5 @@
 #include "CPolicyStore.h"
 
-#include <sqlite3.h>
 #include <string.h>
 
 #include <time.h>
@@ -8,6 +7,8 @@
 #include <algorithm>
 
 #include "PasswordHash.h"
+#include "store/CPgConnection.h"
+#include "store/CSqliteConnection.h"
 
 namespace vlpolicy {
 
@@ -46,13 +47,60 @@ CREATE TABLE exchanges(id INTEGER PRIMARY KEY AUTOINCREMENT, at TEXT NOT NULL, c
   kind TEXT NOT NULL, user_id TEXT NOT NULL, status INTEGER NOT NULL);
 )sql";
 
+// The same layout on PostgreSQL, with every later table: made whole on an empty database. The
+// rowid columns keep the order rows came in, as SQLite's own rowid does.
+constexpr char kPgSchema[] = R"sql(
+CREATE TABLE meta(name TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE companies(company_id TEXT PRIMARY KEY, super_key TEXT NOT NULL,
+  dkms TEXT NOT NULL, dtss TEXT NOT NULL, dls TEXT NOT NULL, rowid BIGINT GENERATED ALWAYS AS IDENTITY);
+CREATE TABLE user_groups(group_id TEXT PRIMARY KEY, company_id TEXT NOT NULL REFERENCES companies,
+  rowid BIGINT GENERATED ALWAYS AS IDENTITY);
+CREATE TABLE policy(id BIGINT PRIMARY KEY CHECK (id = 1), offline_policy BIGINT NOT NULL,
+  online_control BIGINT NOT NULL, doc_exchange BIGINT NOT NULL, count_control BIGINT NOT NULL,
+  time_sync BIGINT NOT NULL, protect_remote_tool BIGINT NOT NULL, app_flags BYTEA NOT NULL,
+  app_list TEXT NOT NULL);
+CREATE TABLE users(user_id TEXT PRIMARY KEY, password_hash TEXT NOT NULL,
+  company_id TEXT NOT NULL REFERENCES companies, group_id TEXT NOT NULL REFERENCES user_groups,
+  position TEXT NOT NULL, failed_logins BIGINT NOT NULL DEFAULT 0, locked_until BIGINT NOT NULL DEFAULT 0,
+  logins BIGINT NOT NULL DEFAULT 0);
+CREATE TABLE levels(level BIGINT PRIMARY KEY, name TEXT NOT NULL, default_rights TEXT NOT NULL);
+CREATE TABLE acl(user_id TEXT NOT NULL, level BIGINT NOT NULL, data BYTEA NOT NULL,
+  PRIMARY KEY (user_id, level));
+CREATE TABLE takeouts(takeout_key TEXT PRIMARY KEY, user_id TEXT NOT NULL, state BIGINT NOT NULL,
+  reason TEXT NOT NULL, requested_start TEXT NOT NULL, requested_end TEXT NOT NULL,
+  approved_start TEXT NOT NULL DEFAULT '', approved_end TEXT NOT NULL DEFAULT '',
+  created_at TEXT NOT NULL, updated_at TEXT NOT NULL, rowid BIGINT GENERATED ALWAYS AS IDENTITY);
+CREATE INDEX takeouts_by_user ON takeouts(user_id, state);
+CREATE TABLE takeout_history(id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY, takeout_key TEXT NOT NULL,
+  at TEXT NOT NULL, state BIGINT NOT NULL, start_date TEXT NOT NULL, end_date TEXT NOT NULL,
+  reason TEXT NOT NULL, actor TEXT NOT NULL);
+CREATE TABLE client_logins(address TEXT PRIMARY KEY, user_id TEXT NOT NULL, at TEXT NOT NULL);
+CREATE TABLE exchanges(id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY, at TEXT NOT NULL, client TEXT NOT NULL,
+  kind TEXT NOT NULL, user_id TEXT NOT NULL, status BIGINT NOT NULL);
+CREATE TABLE admins(name TEXT PRIMARY KEY, password_hash TEXT NOT NULL,
+  failed_logins BIGINT NOT NULL DEFAULT 0, locked_until BIGINT NOT NULL DEFAULT 0,
+  logins BIGINT NOT NULL DEFAULT 0);
+CREATE TABLE client_users(address TEXT NOT NULL, user_id TEXT NOT NULL, at BIGINT NOT NULL,
+  PRIMARY KEY (address, user_id));
+CREATE INDEX client_users_by_address ON client_users(address, at);
+CREATE INDEX client_users_by_time ON client_users(at);
+CREATE TABLE admin_sessions(id_hash TEXT PRIMARY KEY, name TEXT NOT NULL, token TEXT NOT NULL,
+  last_used BIGINT NOT NULL);
+CREATE INDEX admin_sessions_by_time ON admin_sessions(last_used);
+)sql";
+
 // Tables added after the first layout: a store made before them gets them when next opened.
 constexpr char kAdminsTable[] = "admins";
 constexpr char kLaterSchema[] = R"sql(
 CREATE TABLE IF NOT EXISTS admins(name TEXT PRIMARY KEY, password_hash TEXT NOT NULL,
   failed_logins INTEGER NOT NULL DEFAULT 0, locked_until INTEGER NOT NULL DEFAULT 0,
   logins INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS admin_sessions(id_hash TEXT PRIMARY KEY, name TEXT NOT NULL, token TEXT NOT NULL,
+  last_used INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS admin_sessions_by_time ON admin_sessions(last_used);
 )sql";
+// The console's sign-ins: every instance on the store knows them.
+constexpr char kSessionsTable[] = "admin_sessions";
 // The count of successful logins of an account, added later to both account tables: a login that
 // succeeds writes it, so that no login is answered before the store has taken a write.
 constexpr char kLoginsColumn[] = "logins";
@@ -69,93 +117,61 @@ CREATE INDEX IF NOT EXISTS client_users_by_time ON client_users(at);
 constexpr AccountTable kUsers = {"users", "user_id"};
 constexpr AccountTable kAdmins = {kAdminsTable, "name"};
 
-void Execute(sqlite3* db, const char* sql)
+void Execute(CStoreConnection* db, const char* sql)
 {
-    char* error = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string message = error ? error : sqlite3_errmsg(db);
-        sqlite3_free(error);
-        throw CStoreError("store: " + message);
-    }
+    db->Execute(sql);
 }
 
-// One prepared statement; binds and reads by position (1-based binds, 0-based columns).
+// One statement of the engine; binds and reads by position (1-based binds, 0-based columns).
 class Statement
 {
 public:
-    Statement(sqlite3* db, const char* sql) : m_pDb(db)
-    {
-        if (sqlite3_prepare_v2(db, sql, -1, &m_pStmt, nullptr) != SQLITE_OK)
-            throw CStoreError(std::string("store: ") + sqlite3_errmsg(db));
-    }
-    ~Statement() { sqlite3_finalize(m_pStmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
+    Statement(CStoreConnection* db, const char* sql) : m_pStmt(db->Prepare(sql)) {}
 
     Statement& Bind(int index, const std::string& text)
     {
-        Check(sqlite3_bind_text(m_pStmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+        m_pStmt->BindText(index, text);
         return *this;
     }
     Statement& Bind(int index, int64_t value)
     {
-        Check(sqlite3_bind_int64(m_pStmt, index, value));
+        m_pStmt->BindInt(index, value);
         return *this;
     }
     Statement& BindBlob(int index, const std::string& bytes)
     {
-        Check(sqlite3_bind_blob(m_pStmt, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT));
+        m_pStmt->BindBlob(index, bytes);
         return *this;
     }
     // True while a row is there; false when done.
-    bool Step()
-    {
-        const int rc = sqlite3_step(m_pStmt);
-        if (rc == SQLITE_ROW)
-            return true;
-        if (rc == SQLITE_DONE)
-            return false;
-        throw CStoreError(std::string("store: ") + sqlite3_errmsg(m_pDb));
-    }
-    std::string Text(int column)
-    {
-        const void* bytes = sqlite3_column_blob(m_pStmt, column);
-        const int size = sqlite3_column_bytes(m_pStmt, column);
-        return bytes ? std::string(static_cast<const char*>(bytes), static_cast<size_t>(size)) : std::string();
-    }
-    int64_t Int(int column) { return sqlite3_column_int64(m_pStmt, column); }
+    bool Step() { return m_pStmt->Step(); }
+    std::string Text(int column) { return m_pStmt->Text(column); }
+    int64_t Int(int column) { return m_pStmt->Int(column); }
 
 private:
-    void Check(int rc)
-    {
-        if (rc != SQLITE_OK)
-            throw CStoreError(std::string("store: ") + sqlite3_errmsg(m_pDb));
-    }
-
-    sqlite3* m_pDb;
-    sqlite3_stmt* m_pStmt = nullptr;
+    std::unique_ptr<CStoreStatement> m_pStmt;
 };
 
-// BEGIN IMMEDIATE now, ROLLBACK unless committed.
+// The store's write lock and a transaction now; rolled back unless committed.
 class Transaction
 {
 public:
-    explicit Transaction(sqlite3* db) : m_pDb(db) { Execute(m_pDb, "BEGIN IMMEDIATE"); }
+    explicit Transaction(CStoreConnection* db) : m_pDb(db) { m_pDb->Begin(); }
     ~Transaction()
     {
         if (!m_bDone)
-            sqlite3_exec(m_pDb, "ROLLBACK", nullptr, nullptr, nullptr);
+            m_pDb->Rollback();
     }
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
     void Commit()
     {
-        Execute(m_pDb, "COMMIT");
+        m_pDb->Commit();
         m_bDone = true;
     }
 
 private:
-    sqlite3* m_pDb;
+    CStoreConnection* m_pDb;
     bool m_bDone = false;
 };
 
@@ -216,47 +232,11 @@ constexpr char kTakeOutColumns[] = "SELECT takeout_key, user_id, state, reason, 
 
 } // namespace
 
-void DatabaseCloser::operator()(sqlite3* db) const
-{
-    sqlite3_close(db);
-}
-
 namespace {
 
-// One connection to the database at path, with the busy timeout and the given sync level.
-DatabasePtr OpenConnection(const std::string& path, const char* synchronous, int busyTimeoutMs)
+bool HasSchema(CStoreConnection* db)
 {
-    constexpr int kFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, kFlags, nullptr);
-    DatabasePtr db(raw);
-    if (rc != SQLITE_OK)
-        throw CStoreError("cannot open the database " + path + ": " + (raw ? sqlite3_errmsg(raw) : "out of memory"));
-    sqlite3_busy_timeout(raw, busyTimeoutMs);
-    Execute(raw, (std::string("PRAGMA synchronous=") + synchronous).c_str());
-    Execute(raw, "PRAGMA foreign_keys=ON");
-    return db;
-}
-
-bool HasSchema(sqlite3* db)
-{
-    Statement exists(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'meta'");
-    exists.Step();
-    return exists.Int(0) != 0;
-}
-
-bool HasTable(sqlite3* db, const char* table)
-{
-    Statement exists(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1");
-    exists.Bind(1, std::string(table)).Step();
-    return exists.Int(0) != 0;
-}
-
-bool HasColumn(sqlite3* db, const char* table, const char* column)
-{
-    Statement exists(db, "SELECT count(*) FROM pragma_table_info(?1) WHERE name = ?2");
-    exists.Bind(1, std::string(table)).Bind(2, std::string(column)).Step();
-    return exists.Int(0) != 0;
+    return db->HasTable("meta");
 }
 
 // The time days before an ISO 8601 UTC time, in the same form; empty when at is not one.
@@ -275,7 +255,16 @@ CPolicyStore::CPolicyStore(const std::string& path, const StoreOptions& options)
 {
     m_options.exchangeKeepRows = std::max<int64_t>(1, m_options.exchangeKeepRows);
     m_options.exchangeKeepDays = std::max<int64_t>(1, m_options.exchangeKeepDays);
-    m_pWriter = OpenConnection(path, "FULL", m_options.busyTimeoutMs);
+    if (IsPostgresLocator(path)) {
+        m_bPostgres = true;
+        m_pWriter = std::make_unique<CPgConnection>(path, false, m_options.busyTimeoutMs);
+        CreateIfNew();
+        // These two connect when first used: a command that only reads opens one more connection.
+        m_pJournal = std::make_unique<CPgConnection>(path, true, m_options.busyTimeoutMs, false);
+        m_pReader = std::make_unique<CPgConnection>(path, false, m_options.busyTimeoutMs, false);
+        return;
+    }
+    m_pWriter = std::make_unique<CSqliteConnection>(path, "FULL", m_options.busyTimeoutMs);
     // Only a store not yet in WAL mode is switched (that takes the write lock); one already in it,
     // the usual case beside a running server, is only read here.
     bool wal = false;
@@ -286,15 +275,15 @@ CPolicyStore::CPolicyStore(const std::string& path, const StoreOptions& options)
     if (!wal)
         Execute(m_pWriter.get(), "PRAGMA journal_mode=WAL");
     CreateIfNew();
-    m_pJournal = OpenConnection(path, "NORMAL", m_options.busyTimeoutMs);
-    m_pReader = OpenConnection(path, "FULL", m_options.busyTimeoutMs);
+    m_pJournal = std::make_unique<CSqliteConnection>(path, "NORMAL", m_options.busyTimeoutMs);
+    m_pReader = std::make_unique<CSqliteConnection>(path, "FULL", m_options.busyTimeoutMs);
 }
 
 CPolicyStore::~CPolicyStore() = default;
 
 void CPolicyStore::CreateIfNew()
 {
-    sqlite3* const db = m_pWriter.get();
+    CStoreConnection* const db = m_pWriter.get();
     if (!HasSchema(db)) {
         // The demonstration passwords are hashed before the write lock is taken.
         std::string hashes[2];
@@ -304,9 +293,13 @@ void CPolicyStore::CreateIfNew()
         }
         Transaction transaction(db);
         if (!HasSchema(db)) { // another process may have created it meanwhile
-            Execute(db, kSchema);
-            Execute(db, kLaterSchema);
-            Execute(db, kClientUsersSchema);
+            if (m_bPostgres) {
+                Execute(db, kPgSchema);
+            } else {
+                Execute(db, kSchema);
+                Execute(db, kLaterSchema);
+                Execute(db, kClientUsersSchema);
+            }
             Statement(db, "INSERT INTO meta(name, value) VALUES ('schema', ?1)")
                 .Bind(1, std::string(kSchemaVersion))
                 .Step();
@@ -324,10 +317,10 @@ void CPolicyStore::CreateIfNew()
 
 void CPolicyStore::AddLaterTables()
 {
-    sqlite3* const db = m_pWriter.get();
+    CStoreConnection* const db = m_pWriter.get();
     auto present = [db] {
-        return HasTable(db, kAdminsTable) && HasTable(db, kClientUsersTable) &&
-               HasColumn(db, "users", kLoginsColumn) && HasColumn(db, kAdminsTable, kLoginsColumn);
+        return db->HasTable(kAdminsTable) && db->HasTable(kClientUsersTable) && db->HasTable(kSessionsTable) &&
+               db->HasColumn("users", kLoginsColumn) && db->HasColumn(kAdminsTable, kLoginsColumn);
     };
     if (present()) // the usual case: only read
         return;
@@ -335,7 +328,7 @@ void CPolicyStore::AddLaterTables()
     Execute(db, kLaterSchema);
     Execute(db, kClientUsersSchema);
     for (const char* table : {"users", kAdminsTable})
-        if (!HasColumn(db, table, kLoginsColumn)) // checked again under the lock
+        if (!db->HasColumn(table, kLoginsColumn)) // checked again under the lock
             Execute(db, (std::string("ALTER TABLE ") + table + " ADD COLUMN " + kLoginsColumn +
                          " INTEGER NOT NULL DEFAULT 0")
                             .c_str());
@@ -344,7 +337,7 @@ void CPolicyStore::AddLaterTables()
 
 void CPolicyStore::SeedDirectory(bool demo, const std::string& managerHash, const std::string& staffHash)
 {
-    sqlite3* const db = m_pWriter.get();
+    CStoreConnection* const db = m_pWriter.get();
     const DirectoryNames& names = demo ? kDemoNames : kStartNames;
     // A store of its own has a super key nobody else knows; the demonstration's is the published one.
     const std::string superKey = demo ? std::string(kDemoSuperKey) : RandomHex(8);
@@ -390,7 +383,7 @@ void CPolicyStore::InsertUser(const std::string& userID, const std::string& pass
                               const std::string& companyID, const std::string& groupID,
                               const std::string& positionID)
 {
-    sqlite3* const db = m_pWriter.get();
+    CStoreConnection* const db = m_pWriter.get();
     Statement company(db, "SELECT count(*) FROM companies WHERE company_id = ?1");
     company.Bind(1, companyID).Step();
     if (company.Int(0) == 0)
@@ -441,9 +434,11 @@ int CPolicyStore::CheckAccount(const AccountTable& table, const std::string& id,
         std::string passwordHash;
         if (!readHash(passwordHash)) {
             VerifyNothing(password);
+            ++m_nPasswordChecks;
             return 41001;
         }
         const bool matches = VerifyPassword(password, passwordHash);
+        ++m_nPasswordChecks;
         const int status = SettleLogin(table, id, passwordHash, matches, now);
         if (status == kPasswordChanged)
             continue; // checked against a password that is no longer the account's: check again
@@ -457,7 +452,7 @@ int CPolicyStore::CheckAccount(const AccountTable& table, const std::string& id,
 bool CPolicyStore::ReadLogin(const std::string& userID, std::string& passwordHash, UserPolicy& out)
 {
     std::lock_guard<std::mutex> lock(m_readMutex);
-    sqlite3* const db = m_pReader.get();
+    CStoreConnection* const db = m_pReader.get();
     Statement user(db, "SELECT u.password_hash, u.group_id, u.position, u.company_id, c.super_key, c.dkms, c.dtss, "
                        "c.dls FROM users u JOIN companies c ON c.company_id = u.company_id WHERE u.user_id = ?1");
     if (!user.Bind(1, userID).Step())
@@ -520,7 +515,7 @@ int CPolicyStore::SettleLogin(const AccountTable& table, const std::string& user
     // removed, or has another password. A failure, and a success that clears failures, is
     // synchronous (a lock-out survives a crash); the usual success only adds to the count of
     // logins, through the journal's connection, which a power cut may lose without harm.
-    sqlite3* const db = matches && !counted ? m_pJournal.get() : m_pWriter.get();
+    CStoreConnection* const db = matches && !counted ? m_pJournal.get() : m_pWriter.get();
     const std::string where =
         std::string(" WHERE ") + table.idColumn + " = ?1 AND password_hash = ?2 AND locked_until <= ?3";
     Statement update(db, ((matches ? std::string("UPDATE ") + table.table +
@@ -529,13 +524,24 @@ int CPolicyStore::SettleLogin(const AccountTable& table, const std::string& user
                                          " SET failed_logins = "
                                          "CASE WHEN failed_logins + 1 >= ?4 THEN 0 ELSE failed_logins + 1 END, "
                                          "locked_until = CASE WHEN failed_logins + 1 >= ?4 THEN ?3 + ?5 ELSE 0 END") +
-                          where)
+                          where + (matches ? "" : " RETURNING locked_until"))
                              .c_str());
     update.Bind(1, userID).Bind(2, passwordHash).Bind(3, now);
     if (!matches)
         update.Bind(4, int64_t{kLockThreshold}).Bind(5, kLockSeconds);
-    update.Step();
-    if (sqlite3_changes(db) != 0)
+    bool changed = false;
+    if (matches) {
+        update.Step();
+        changed = db->Changes() != 0;
+    } else if (update.Step()) {
+        // The failure was counted; this one may have locked the account.
+        changed = true;
+        if (update.Int(0) > now)
+            ++m_nLockouts[&table == &kAdmins ? 1 : 0];
+        while (update.Step()) {
+        }
+    }
+    if (changed)
         return matches ? 40000 : 41001;
     if (const int state = LoginState(table, userID, passwordHash, now, counted))
         return state;
@@ -565,7 +571,7 @@ void CPolicyStore::UpgradeHash(const AccountTable& table, const std::string& id,
 void CPolicyStore::RememberClient(const std::string& address, const std::string& userID, int64_t now)
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
-    sqlite3* const db = m_pJournal.get();
+    CStoreConnection* const db = m_pJournal.get();
     Transaction transaction(db);
     Statement(db, "INSERT INTO client_logins VALUES (?1, ?2, ?3) "
                   "ON CONFLICT(address) DO UPDATE SET user_id = excluded.user_id, at = excluded.at")
@@ -579,7 +585,7 @@ void CPolicyStore::RememberClient(const std::string& address, const std::string&
 
 void CPolicyStore::RememberClientUser(const std::string& address, const std::string& userID, int64_t now)
 {
-    sqlite3* const db = m_pJournal.get();
+    CStoreConnection* const db = m_pJournal.get();
     Statement(db, "INSERT INTO client_users VALUES (?1, ?2, ?3) "
                   "ON CONFLICT(address, user_id) DO UPDATE SET at = excluded.at")
         .Bind(1, address)
@@ -606,7 +612,7 @@ bool CPolicyStore::LoggedInFrom(const std::string& address, const std::string& u
 std::optional<std::string> CPolicyStore::ClientUser(const std::string& address)
 {
     std::lock_guard<std::mutex> lock(m_readMutex);
-    sqlite3* const db = m_pReader.get();
+    CStoreConnection* const db = m_pReader.get();
     Statement row(db, "SELECT user_id FROM client_logins WHERE address = ?1");
     if (!row.Bind(1, address).Step())
         return std::nullopt;
@@ -616,7 +622,7 @@ std::optional<std::string> CPolicyStore::ClientUser(const std::string& address)
 bool CPolicyStore::UserExists(const std::string& userID)
 {
     std::lock_guard<std::mutex> lock(m_readMutex);
-    sqlite3* const db = m_pReader.get();
+    CStoreConnection* const db = m_pReader.get();
     Statement row(db, "SELECT count(*) FROM users WHERE user_id = ?1");
     row.Bind(1, userID).Step();
     return row.Int(0) != 0;
@@ -642,7 +648,7 @@ std::string CPolicyStore::CreateTakeOut(const std::string& userID, const std::st
                                         const std::string& reason, int64_t now)
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
-    sqlite3* const db = m_pWriter.get();
+    CStoreConnection* const db = m_pWriter.get();
     Transaction transaction(db);
     // At most one request in force per user: a new one cancels the earlier.
     Statement earlier(db, "SELECT takeout_key FROM takeouts WHERE user_id = ?1 AND state IN (0, 1)");
@@ -675,7 +681,7 @@ std::string CPolicyStore::CreateTakeOut(const std::string& userID, const std::st
 std::optional<TakeOutRequest> CPolicyStore::FindTakeOut(const std::string& key)
 {
     std::lock_guard<std::mutex> lock(m_readMutex);
-    sqlite3* const db = m_pReader.get();
+    CStoreConnection* const db = m_pReader.get();
     Statement row(db, (std::string(kTakeOutColumns) + "WHERE takeout_key = ?1 AND state <> 5").c_str());
     if (!row.Bind(1, key).Step())
         return std::nullopt;
@@ -686,7 +692,7 @@ std::optional<std::string> CPolicyStore::EditTakeOut(const std::string& userID, 
                                                      const std::string& end, const std::string& reason, int64_t now)
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
-    sqlite3* const db = m_pWriter.get();
+    CStoreConnection* const db = m_pWriter.get();
     Transaction transaction(db);
     Statement current(db, "SELECT takeout_key FROM takeouts WHERE user_id = ?1 AND state IN (0, 1) "
                           "ORDER BY created_at DESC LIMIT 1");
@@ -709,11 +715,11 @@ std::optional<std::string> CPolicyStore::EditTakeOut(const std::string& userID, 
 bool CPolicyStore::DeleteTakeOut(const std::string& key, const std::string& actor, int64_t now)
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
-    sqlite3* const db = m_pWriter.get();
+    CStoreConnection* const db = m_pWriter.get();
     Transaction transaction(db);
     Statement update(db, "UPDATE takeouts SET state = 5, updated_at = ?2 WHERE takeout_key = ?1 AND state <> 5");
     update.Bind(1, key).Bind(2, FormatTime(now)).Step();
-    if (sqlite3_changes(db) == 0)
+    if (db->Changes() == 0)
         return false;
     AddHistory(key, TAKEOUT_DELETED, "", "", "", actor, now);
     transaction.Commit();
@@ -725,7 +731,7 @@ DecisionResult CPolicyStore::Decide(const std::string& key, int32_t state, const
                                     int64_t now)
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
-    sqlite3* const db = m_pWriter.get();
+    CStoreConnection* const db = m_pWriter.get();
     Transaction transaction(db);
     Statement row(db, "SELECT state, requested_start, requested_end FROM takeouts WHERE takeout_key = ?1");
     if (!row.Bind(1, key).Step())
@@ -783,7 +789,7 @@ std::vector<TakeOutEvent> CPolicyStore::TakeOutHistory()
 std::vector<TakeOutRequest> CPolicyStore::ListTakeOuts()
 {
     std::lock_guard<std::mutex> lock(m_readMutex);
-    sqlite3* const db = m_pReader.get();
+    CStoreConnection* const db = m_pReader.get();
     Statement rows(db, (std::string(kTakeOutColumns) + "ORDER BY created_at, rowid").c_str());
     std::vector<TakeOutRequest> list;
     while (rows.Step())
@@ -794,7 +800,7 @@ std::vector<TakeOutRequest> CPolicyStore::ListTakeOuts()
 std::vector<DocLevelEntry> CPolicyStore::Levels()
 {
     std::lock_guard<std::mutex> lock(m_readMutex);
-    sqlite3* const db = m_pReader.get();
+    CStoreConnection* const db = m_pReader.get();
     Statement rows(db, "SELECT level, name FROM levels ORDER BY level LIMIT 10");
     std::vector<DocLevelEntry> list;
     while (rows.Step())
@@ -805,7 +811,7 @@ std::vector<DocLevelEntry> CPolicyStore::Levels()
 int CPolicyStore::Acl(const std::string& userID, int32_t level, std::string& data)
 {
     std::lock_guard<std::mutex> lock(m_readMutex);
-    sqlite3* const db = m_pReader.get();
+    CStoreConnection* const db = m_pReader.get();
     Statement user(db, "SELECT count(*) FROM users WHERE user_id = ?1");
     user.Bind(1, userID).Step();
     if (user.Int(0) == 0)
@@ -830,7 +836,7 @@ void CPolicyStore::AddUser(const std::string& userID, const std::string& passwor
 std::vector<UserEntry> CPolicyStore::ListUsers()
 {
     std::lock_guard<std::mutex> lock(m_readMutex);
-    sqlite3* const db = m_pReader.get();
+    CStoreConnection* const db = m_pReader.get();
     Statement rows(db, "SELECT user_id, company_id, group_id, position, failed_logins, locked_until "
                        "FROM users ORDER BY user_id");
     std::vector<UserEntry> list;
@@ -843,10 +849,10 @@ std::vector<UserEntry> CPolicyStore::ListUsers()
 bool CPolicyStore::RemoveUser(const std::string& userID)
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
-    sqlite3* const db = m_pWriter.get();
+    CStoreConnection* const db = m_pWriter.get();
     Transaction transaction(db);
     Statement(db, "DELETE FROM users WHERE user_id = ?1").Bind(1, userID).Step();
-    if (sqlite3_changes(db) == 0)
+    if (db->Changes() == 0)
         return false;
     Statement(db, "DELETE FROM acl WHERE user_id = ?1").Bind(1, userID).Step();
     Statement(db, "DELETE FROM client_logins WHERE user_id = ?1").Bind(1, userID).Step();
@@ -863,13 +869,13 @@ bool CPolicyStore::UnlockUser(const std::string& userID)
 bool CPolicyStore::ClearFailures(const AccountTable& table, const std::string& id)
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
-    sqlite3* const db = m_pWriter.get();
+    CStoreConnection* const db = m_pWriter.get();
     Statement(db, (std::string("UPDATE ") + table.table + " SET failed_logins = 0, locked_until = 0 WHERE " +
                    table.idColumn + " = ?1")
                       .c_str())
         .Bind(1, id)
         .Step();
-    return sqlite3_changes(db) != 0;
+    return db->Changes() != 0;
 }
 
 std::optional<UserEntry> CPolicyStore::FindUser(const std::string& userID)
@@ -886,7 +892,7 @@ void CPolicyStore::AddAdmin(const std::string& name, const std::string& password
 {
     const std::string passwordHash = HashPassword(password); // before the write lock
     std::lock_guard<std::mutex> lock(m_writeMutex);
-    sqlite3* const db = m_pWriter.get();
+    CStoreConnection* const db = m_pWriter.get();
     Transaction transaction(db);
     Statement exists(db, "SELECT count(*) FROM admins WHERE name = ?1");
     exists.Bind(1, name).Step();
@@ -909,9 +915,9 @@ std::vector<AdminEntry> CPolicyStore::ListAdmins()
 bool CPolicyStore::RemoveAdmin(const std::string& name)
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
-    sqlite3* const db = m_pWriter.get();
+    CStoreConnection* const db = m_pWriter.get();
     Statement(db, "DELETE FROM admins WHERE name = ?1").Bind(1, name).Step();
-    return sqlite3_changes(db) != 0;
+    return db->Changes() != 0;
 }
 
 bool CPolicyStore::UnlockAdmin(const std::string& name)
@@ -942,7 +948,7 @@ int CPolicyStore::AdminLogin(const std::string& name, const std::string& passwor
 std::string CPolicyStore::DefaultCompany()
 {
     std::lock_guard<std::mutex> lock(m_readMutex);
-    sqlite3* const db = m_pReader.get();
+    CStoreConnection* const db = m_pReader.get();
     Statement row(db, "SELECT company_id FROM companies ORDER BY rowid LIMIT 1");
     return row.Step() ? row.Text(0) : std::string();
 }
@@ -950,7 +956,7 @@ std::string CPolicyStore::DefaultCompany()
 std::string CPolicyStore::DefaultGroup()
 {
     std::lock_guard<std::mutex> lock(m_readMutex);
-    sqlite3* const db = m_pReader.get();
+    CStoreConnection* const db = m_pReader.get();
     Statement row(db, "SELECT group_id FROM user_groups ORDER BY rowid DESC LIMIT 1");
     return row.Step() ? row.Text(0) : std::string();
 }
@@ -958,7 +964,7 @@ std::string CPolicyStore::DefaultGroup()
 void CPolicyStore::LogExchange(const ExchangeEntry& entry)
 {
     std::lock_guard<std::mutex> lock(m_writeMutex);
-    sqlite3* const db = m_pJournal.get();
+    CStoreConnection* const db = m_pJournal.get();
     Transaction transaction(db);
     Statement(db, "INSERT INTO exchanges(at, client, kind, user_id, status) VALUES (?1, ?2, ?3, ?4, ?5)")
         .Bind(1, entry.at)
@@ -971,7 +977,7 @@ void CPolicyStore::LogExchange(const ExchangeEntry& entry)
     transaction.Commit();
 }
 
-void CPolicyStore::PruneExchanges(sqlite3* db, const std::string& newest)
+void CPolicyStore::PruneExchanges(CStoreConnection* db, const std::string& newest)
 {
     // Rows are numbered in the order they come, so the oldest are the lowest numbers: those past
     // the row limit go, and the leading ones older than the age limit (a row that came out of
@@ -1000,9 +1006,9 @@ void CPolicyStore::PruneExchanges(sqlite3* db, const std::string& newest)
 std::vector<ExchangeEntry> CPolicyStore::LastExchanges(int count)
 {
     std::lock_guard<std::mutex> lock(m_readMutex);
-    sqlite3* const db = m_pReader.get();
+    CStoreConnection* const db = m_pReader.get();
     Statement rows(db, "SELECT at, client, kind, user_id, status FROM "
-                       "(SELECT * FROM exchanges ORDER BY id DESC LIMIT ?1) ORDER BY id");
+                       "(SELECT * FROM exchanges ORDER BY id DESC LIMIT ?1) AS recent ORDER BY id");
     rows.Bind(1, static_cast<int64_t>(count));
     std::vector<ExchangeEntry> list;
     while (rows.Step())
@@ -1018,6 +1024,79 @@ std::string CPolicyStore::FormatTime(int64_t now)
     char text[32];
     strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;
+}
+
+void CPolicyStore::OpenAdminSession(const std::string& idHash, const std::string& name, const std::string& token,
+                                    int64_t now, int64_t idleSeconds)
+{
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    CStoreConnection* const db = m_pWriter.get();
+    Transaction transaction(db);
+    // Ended sessions are dropped here, so the table holds only those of the last idle period.
+    Statement(db, "DELETE FROM admin_sessions WHERE last_used < ?1").Bind(1, now - idleSeconds).Step();
+    Statement(db, "INSERT INTO admin_sessions(id_hash, name, token, last_used) VALUES (?1, ?2, ?3, ?4)")
+        .Bind(1, idHash)
+        .Bind(2, name)
+        .Bind(3, token)
+        .Bind(4, now)
+        .Step();
+    transaction.Commit();
+}
+
+bool CPolicyStore::UseAdminSession(const std::string& idHash, int64_t now, int64_t idleSeconds, std::string& name,
+                                   std::string& token)
+{
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    // One statement finds the session and starts its idle time again, so that a sign-out or an
+    // expiry on another instance is never undone by a use that read the row before it.
+    CStoreConnection* const db = m_pJournal.get();
+    Statement use(db, "UPDATE admin_sessions SET last_used = ?2 WHERE id_hash = ?1 AND last_used >= ?3 "
+                      "RETURNING name, token");
+    if (use.Bind(1, idHash).Bind(2, now).Bind(3, now - idleSeconds).Step()) {
+        name = use.Text(0);
+        token = use.Text(1);
+        return true;
+    }
+    Statement(db, "DELETE FROM admin_sessions WHERE id_hash = ?1").Bind(1, idHash).Step();
+    return false;
+}
+
+void CPolicyStore::CloseAdminSession(const std::string& idHash)
+{
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    Statement(m_pWriter.get(), "DELETE FROM admin_sessions WHERE id_hash = ?1").Bind(1, idHash).Step();
+}
+
+bool CPolicyStore::Ping()
+{
+    try {
+        std::lock_guard<std::mutex> lock(m_readMutex);
+        Statement row(m_pReader.get(), "SELECT 1");
+        return row.Step() && row.Int(0) == 1;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+int64_t CPolicyStore::PasswordChecks() const
+{
+    return m_nPasswordChecks;
+}
+
+int64_t CPolicyStore::Lockouts(bool admins) const
+{
+    return m_nLockouts[admins ? 1 : 0];
+}
+
+int64_t CPolicyStore::Reconnects()
+{
+    int64_t count = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_writeMutex);
+        count += m_pWriter->Reconnects() + m_pJournal->Reconnects();
+    }
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    return count + m_pReader->Reconnects();
 }
 
 } // namespace vlpolicy

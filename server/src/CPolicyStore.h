@@ -1,5 +1,8 @@
 // CPolicyStore.h - the policy server's store: one SQLite database in WAL mode with a busy timeout,
-// shared by a running server and the administrator's commands. Every change is one transaction,
+// shared by a running server and the administrator's commands, or one PostgreSQL database shared
+// by any number of servers and commands (the --db value a postgresql:// or postgres:// URI). The
+// rules below are the same for both engines; each engine makes the same layout on an empty
+// database and keeps its version in the meta table. Every change is one transaction,
 // so a process killed at any moment loses no committed change. Decisions, lock-outs and the
 // directory are synced to disk at each commit; the journal that logins write (the last login per
 // address, the exchange log, an account's count of logins) is synced with the next such commit or
@@ -16,12 +19,14 @@
 // Methods are safe to call from several threads. Reads have a connection of their own and never
 // wait for a write; writes share one lock, held for a short transaction only: no lock and no
 // transaction is held while a password is hashed or checked. Failures of the database itself throw
-// CStoreError; refusals are results.
+// CStoreError; refusals are results. On PostgreSQL a lost connection is opened again at its next
+// use: the call that found it lost fails, later ones go on.
 #pragma once
 
 #include <stdint.h>
 #include <time.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -31,23 +36,9 @@
 #include <vector>
 
 #include "PolicyTypes.h"
-
-struct sqlite3;
+#include "store/CStoreConnection.h"
 
 namespace vlpolicy {
-
-// Owns one connection; closes it when the owner goes.
-struct DatabaseCloser
-{
-    void operator()(sqlite3* db) const;
-};
-using DatabasePtr = std::unique_ptr<sqlite3, DatabaseCloser>;
-
-class CStoreError : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
 
 struct UserEntry
 {
@@ -109,7 +100,8 @@ struct StoreOptions
     // A store created by this open gets the demonstration directory (users demo01 and demo02 with
     // the README's passwords); an existing store is left as it is.
     bool demo = false;
-    // How long a statement waits for another process's write lock before the store fails.
+    // How long a statement waits for another process's write lock before the store fails; on
+    // PostgreSQL the longest any statement may take (capped at CPgConnection::kMaxStatementMs).
     int busyTimeoutMs = 5000;
     // The exchange log keeps at most this many rows, none older than this many days before the
     // newest (both at least 1).
@@ -206,6 +198,26 @@ public:
     // The last count exchanges, oldest first.
     std::vector<ExchangeEntry> LastExchanges(int count);
 
+    // The console's sign-ins, so that every instance on the store knows them; a session is known
+    // here by a digest of its identifier only. Opening one drops those idle longer than
+    // idleSeconds; UseAdminSession starts its idle time again and fills name and token, or ends
+    // it and returns false when it is unknown or was idle longer than idleSeconds.
+    void OpenAdminSession(const std::string& idHash, const std::string& name, const std::string& token, int64_t now,
+                          int64_t idleSeconds);
+    bool UseAdminSession(const std::string& idHash, int64_t now, int64_t idleSeconds, std::string& name,
+                         std::string& token);
+    void CloseAdminSession(const std::string& idHash);
+
+    // True when the store answers a trivial read now (never throws).
+    bool Ping();
+    // Which engine holds the store, and how often its connections were opened again after a loss.
+    bool IsPostgres() const { return m_bPostgres; }
+    int64_t Reconnects();
+    // Passwords this object checked (a check against nothing for an unknown account included),
+    // and the accounts it locked: agent users, or administrators.
+    int64_t PasswordChecks() const;
+    int64_t Lockouts(bool admins) const;
+
     // Seconds since the epoch as ISO 8601 UTC ("2026-12-08T19:05:00Z").
     static std::string FormatTime(int64_t now);
 
@@ -217,7 +229,7 @@ private:
     void CreateIfNew();
     // The tables and columns added after the first layout, created in a store that lacks them.
     void AddLaterTables();
-    void PruneExchanges(sqlite3* db, const std::string& newest);
+    void PruneExchanges(CStoreConnection* db, const std::string& newest);
     // Checks a password of an account in table and settles the outcome; fills the hash's reader.
     int CheckAccount(const AccountTable& table, const std::string& id, const std::string& password,
                      int64_t now, const std::function<bool(std::string&)>& readHash);
@@ -248,12 +260,15 @@ private:
 
     StoreOptions m_options;
     bool m_bCreated = false;
+    bool m_bPostgres = false;
     // Declared in the order they are opened: the writer creates a new store.
     std::mutex m_writeMutex; // serialises the writer and the journal, which never contend inside the process
-    DatabasePtr m_pWriter;   // synchronous=FULL
-    DatabasePtr m_pJournal;  // synchronous=NORMAL: the last login per address, the exchange log
+    std::unique_ptr<CStoreConnection> m_pWriter;  // synchronous: every commit reaches the disk
+    std::unique_ptr<CStoreConnection> m_pJournal; // relaxed: the last login per address, the exchange log
     std::mutex m_readMutex;
-    DatabasePtr m_pReader;
+    std::unique_ptr<CStoreConnection> m_pReader;
+    std::atomic<int64_t> m_nPasswordChecks{0};
+    std::atomic<int64_t> m_nLockouts[2]{}; // users, administrators
 };
 
 } // namespace vlpolicy

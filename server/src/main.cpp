@@ -3,7 +3,7 @@
 //   vlpolicyd serve [--listen HOST:PORT] [--path /PATH] [--tls-cert FILE --tls-key FILE] [--demo]
 //                   [--log-keep-rows N] [--log-keep-days N] [--listen-backlog N] [--peer-connections N]
 //                   [--trusted-proxy ADDRESS[/PREFIX] ...] [--login-memory HOURS]
-//   vlpolicyd store init [--demo]
+//   vlpolicyd store init [--demo] | store copy --from STORE --to STORE
 //   vlpolicyd tls init --dir DIR [--host NAME ...] [--keep-ca-key]
 //   vlpolicyd user add ID [--company ID] [--group ID] [--position CODE]
 //   vlpolicyd user list | user remove ID | user unlock ID
@@ -11,8 +11,8 @@
 //   vlpolicyd takeout refuse KEY | takeout cancel KEY      (approve and refuse take --comment TEXT)
 //   vlpolicyd admin add NAME | admin list | admin remove NAME | admin unlock NAME
 //   vlpolicyd log [--last N]
-// Every command takes --db FILE (default vlpolicy.db); a new store has no account unless made with
-// --demo. Passwords never come from the command line: asked twice without echo on a terminal, one
+// Every command takes --db FILE (default vlpolicy.db) or --db URI (postgresql://... or
+// postgres://..., a PostgreSQL database); a new store has no account unless made with --demo. Passwords never come from the command line: asked twice without echo on a terminal, one
 // line of standard input otherwise. Exit codes: 0 done, 1 refused or failed, 2 usage.
 #include <pthread.h>
 #include <signal.h>
@@ -31,6 +31,7 @@
 
 #include "CPolicyServer.h"
 #include "CPolicyStore.h"
+#include "store/CStoreCopy.h"
 #include "CTrustedProxies.h"
 #include "TlsFiles.h"
 #include "WireFormat.h"
@@ -109,6 +110,22 @@ struct ClientOptions
     int loginMemoryHours = static_cast<int>(vlpolicy::CAgentService::kDefaultLoginMemorySeconds / 3600);
 };
 
+// The store's name as shown: a PostgreSQL URI without its password, if it holds one.
+std::string ShownStore(const std::string& db)
+{
+    if (!vlpolicy::IsPostgresLocator(db))
+        return db;
+    const size_t scheme = db.find("://") + 3;
+    const size_t at = db.find('@', scheme);
+    const size_t slash = db.find('/', scheme);
+    if (at == std::string::npos || (slash != std::string::npos && slash < at))
+        return db;
+    const size_t colon = db.find(':', scheme);
+    if (colon == std::string::npos || colon > at)
+        return db;
+    return db.substr(0, colon) + ":***" + db.substr(at);
+}
+
 int Serve(const std::string& db, const vlpolicy::StoreOptions& storeOptions, const std::string& listen,
           const std::string& path, const std::string& tlsCertificate, const std::string& tlsKey,
           const vlpolicy::HttpLimits& limits, const ClientOptions& clients)
@@ -139,7 +156,7 @@ int Serve(const std::string& db, const vlpolicy::StoreOptions& storeOptions, con
 
     CPolicyStore store(db, storeOptions);
     if (storeOptions.demo && !store.Created())
-        fprintf(stderr, "vlpolicyd: --demo: %s exists already and is left as it is\n", db.c_str());
+        fprintf(stderr, "vlpolicyd: --demo: %s exists already and is left as it is\n", ShownStore(db).c_str());
     CPolicyServer server(store, path, stderr, tlsCertificate, tlsKey, limits);
     server.SetTrustedProxies(proxies);
     server.SetLoginMemory(int64_t{clients.loginMemoryHours} * 3600);
@@ -254,7 +271,8 @@ int main(int argc, char** argv)
     std::string db = "vlpolicy.db";
     std::function<int()> run;
     auto withDb = [&db](CLI::App* command) {
-        command->add_option("--db", db, "the store (SQLite); created without any account when new")
+        command->add_option("--db", db, "the store: a SQLite file, or a PostgreSQL URI (postgresql://... or postgres://...); created "
+                          "without any account when new")
             ->capture_default_str();
         return command;
     };
@@ -329,12 +347,34 @@ int main(int argc, char** argv)
                         "passwords (for trials and tests only)");
     storeInit->callback([&] {
         run = [&] {
-            if (access(db.c_str(), F_OK) == 0)
+            if (!vlpolicy::IsPostgresLocator(db) && access(db.c_str(), F_OK) == 0)
                 throw CommandError(db + " exists already", kExitRefused);
             CPolicyStore created(db, storeOptions);
             if (!created.Created())
-                throw CommandError(db + " exists already", kExitRefused);
-            printf("created %s%s\n", db.c_str(), storeOptions.demo ? " with the demonstration directory" : "");
+                throw CommandError(ShownStore(db) + " exists already", kExitRefused);
+            printf("created %s%s\n", ShownStore(db).c_str(), storeOptions.demo ? " with the demonstration directory" : "");
+            return 0;
+        };
+    });
+
+    std::string copyFrom, copyTo;
+    CLI::App* storeCopy = storeCommand->add_subcommand(
+        "copy", "copy a whole store into a new one (SQLite file or PostgreSQL URI, either way); refused when the "
+                "target holds a store");
+    storeCopy->add_option("--from", copyFrom, "the store to copy")->required();
+    storeCopy->add_option("--to", copyTo, "the new store: a file that does not exist, or an empty database")
+        ->required();
+    storeCopy->callback([&] {
+        run = [&] {
+            std::vector<std::pair<std::string, int64_t>> counts;
+            try {
+                counts = vlpolicy::CStoreCopy::Copy(copyFrom, copyTo);
+            } catch (const vlpolicy::CStoreError& error) {
+                throw CommandError(error.what(), kExitRefused);
+            }
+            printf("copied %s to %s\n", ShownStore(copyFrom).c_str(), ShownStore(copyTo).c_str());
+            for (const auto& [table, count] : counts)
+                printf("%s\t%lld\n", table.c_str(), static_cast<long long>(count));
             return 0;
         };
     });

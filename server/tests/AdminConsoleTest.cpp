@@ -1,6 +1,7 @@
 // The console's security rules over HTTP on 127.0.0.1, with the server's clock set by the test:
 // redirects and refusals without a session, the cookie's attributes, the per-session token of
-// every POST, idle expiry, the administrators' lock-out, and escaping of what agents sent.
+// every POST, idle expiry, the administrators' lock-out, and escaping of what agents sent. On
+// every engine.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -13,6 +14,7 @@
 #include "CPolicyServer.h"
 #include "CPolicyStore.h"
 #include "TestClient.h"
+#include "TestStore.h"
 #include "WireFormat.h"
 
 namespace vlpolicy::test {
@@ -22,7 +24,7 @@ constexpr int64_t kStart = 1900000000; // 2030-03-17
 constexpr char kAdminPassword[] = "console-pass-01";
 const std::string kForm = "Content-Type: application/x-www-form-urlencoded\r\n";
 
-class AdminConsoleTest : public ::testing::Test
+class AdminConsoleTest : public ::testing::TestWithParam<Engine>
 {
 protected:
     void SetUp() override
@@ -30,9 +32,12 @@ protected:
         char folder[] = "/tmp/vlpolicyd-admin-XXXXXX";
         ASSERT_NE(mkdtemp(folder), nullptr);
         m_folder = folder;
+        m_location = std::make_unique<TestStore>(GetParam(), m_folder);
+        if (!m_location->Available())
+            GTEST_SKIP() << "no PostgreSQL test cluster";
         StoreOptions options;
         options.demo = true;
-        m_store = std::make_unique<CPolicyStore>(m_folder + "/policy.db", options);
+        m_store = std::make_unique<CPolicyStore>(m_location->Locator(), options);
         m_store->AddAdmin("root", kAdminPassword);
         m_server = std::make_unique<CPolicyServer>(*m_store, "/agent", nullptr);
         m_server->SetClock([this] { return m_now.load(); });
@@ -43,10 +48,13 @@ protected:
     }
     void TearDown() override
     {
-        m_server->Stop();
-        m_thread.join();
+        if (m_server)
+            m_server->Stop();
+        if (m_thread.joinable())
+            m_thread.join();
         m_server.reset();
         m_store.reset();
+        m_location.reset();
         std::filesystem::remove_all(m_folder);
     }
 
@@ -88,6 +96,7 @@ protected:
     }
 
     std::string m_folder;
+    std::unique_ptr<TestStore> m_location;
     std::atomic<int64_t> m_now{kStart};
     std::unique_ptr<CPolicyStore> m_store;
     std::unique_ptr<CPolicyServer> m_server;
@@ -96,7 +105,9 @@ protected:
     std::string m_key;
 };
 
-TEST_F(AdminConsoleTest, WithoutASession_PagesRedirectAndPostsChangeNothing)
+INSTANTIATE_TEST_SUITE_P(Engines, AdminConsoleTest, kEngines, EngineName);
+
+TEST_P(AdminConsoleTest, WithoutASession_PagesRedirectAndPostsChangeNothing)
 {
     UserPolicy policy;
     for (int i = 0; i < CPolicyStore::kLockThreshold; ++i)
@@ -116,7 +127,7 @@ TEST_F(AdminConsoleTest, WithoutASession_PagesRedirectAndPostsChangeNothing)
     EXPECT_GT(m_store->FindUser("demo02")->lockedUntil, kStart);
 }
 
-TEST_F(AdminConsoleTest, SignIn_SetsACookieForTheConsoleOnly_AndSignOutEndsIt)
+TEST_P(AdminConsoleTest, SignIn_SetsACookieForTheConsoleOnly_AndSignOutEndsIt)
 {
     const HttpReply forged = TestClient(m_nPort).Post("/admin/signin", std::string("name=root&password=") + kAdminPassword,
                                                       kForm + "Origin: http://elsewhere.example\r\n");
@@ -141,7 +152,7 @@ TEST_F(AdminConsoleTest, SignIn_SetsACookieForTheConsoleOnly_AndSignOutEndsIt)
     EXPECT_EQ(Get("/admin/", cookie).status, 303);
 }
 
-TEST_F(AdminConsoleTest, Posts_WithoutTheSessionsOwnTokenChangeNothing)
+TEST_P(AdminConsoleTest, Posts_WithoutTheSessionsOwnTokenChangeNothing)
 {
     const std::string cookie = CookieOf(SignIn(kAdminPassword));
     const std::string other = CookieOf(SignIn(kAdminPassword));
@@ -182,7 +193,7 @@ TEST_F(AdminConsoleTest, Posts_WithoutTheSessionsOwnTokenChangeNothing)
     EXPECT_EQ(m_store->TakeOutHistory().back().text, "ok");
 }
 
-TEST_F(AdminConsoleTest, Session_EndsAfterThirtyIdleMinutes)
+TEST_P(AdminConsoleTest, Session_EndsAfterThirtyIdleMinutes)
 {
     const std::string cookie = CookieOf(SignIn(kAdminPassword));
     // Each use starts the idle time again.
@@ -202,7 +213,7 @@ TEST_F(AdminConsoleTest, Session_EndsAfterThirtyIdleMinutes)
     EXPECT_EQ(Get("/admin/", again).status, 303);
 }
 
-TEST_F(AdminConsoleTest, AdminAccount_LocksAfterRepeatedFailures)
+TEST_P(AdminConsoleTest, AdminAccount_LocksAfterRepeatedFailures)
 {
     for (int i = 0; i < CPolicyStore::kLockThreshold; ++i) {
         const HttpReply refused = SignIn("wrong-password");
@@ -223,7 +234,7 @@ TEST_F(AdminConsoleTest, AdminAccount_LocksAfterRepeatedFailures)
     EXPECT_EQ(SignIn("demo-pass-01", "demo01").status, 401);
 }
 
-TEST_F(AdminConsoleTest, ValuesFromAgents_ShowAsTextOnEveryPage)
+TEST_P(AdminConsoleTest, ValuesFromAgents_ShowAsTextOnEveryPage)
 {
     const std::string hostile = "<script>alert(1)</script>\"'&";
     const std::string escaped = "&lt;script&gt;alert(1)&lt;/script&gt;&quot;&#39;&amp;";
@@ -244,7 +255,7 @@ TEST_F(AdminConsoleTest, ValuesFromAgents_ShowAsTextOnEveryPage)
     EXPECT_EQ(HtmlEscape("a<b>&\"'c"), "a&lt;b&gt;&amp;&quot;&#39;c");
 }
 
-TEST_F(AdminConsoleTest, LoginPage_SaysTheOutcomeBeforeTheAgentsRecord)
+TEST_P(AdminConsoleTest, LoginPage_SaysTheOutcomeBeforeTheAgentsRecord)
 {
     const std::string form = "Content-Type: application/x-www-form-urlencoded\r\n";
     TestClient client(m_nPort);

@@ -1,10 +1,10 @@
 // The store's own guarantees: a new store has no account anyone knows unless the demonstration
 // directory is asked for, a login attempt that cannot be written is refused (right password or
 // wrong, agents and administrators, in the store and over HTTP), and the exchange log keeps its
-// retention.
+// retention; a store copied to the other engine and back keeps everything. On every engine.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <filesystem>
 #include <string>
@@ -13,6 +13,8 @@
 #include "CPolicyServer.h"
 #include "CPolicyStore.h"
 #include "TestClient.h"
+#include "TestStore.h"
+#include "store/CStoreCopy.h"
 #include "WireFormat.h"
 
 namespace vlpolicy::test {
@@ -20,7 +22,7 @@ namespace {
 
 constexpr int64_t kNow = 1900000000; // 2030-03-17
 
-class PolicyStoreTest : public ::testing::Test
+class PolicyStoreTest : public ::testing::TestWithParam<Engine>
 {
 protected:
     void SetUp() override
@@ -28,19 +30,29 @@ protected:
         char folder[] = "/tmp/vlpolicyd-store-XXXXXX";
         ASSERT_NE(mkdtemp(folder), nullptr);
         m_folder = folder;
-        m_path = m_folder + "/policy.db";
+        m_location = std::make_unique<TestStore>(GetParam(), m_folder);
+        if (!m_location->Available())
+            GTEST_SKIP() << "no PostgreSQL test cluster";
+        m_path = m_location->Locator();
     }
-    void TearDown() override { std::filesystem::remove_all(m_folder); }
+    void TearDown() override
+    {
+        m_location.reset();
+        std::filesystem::remove_all(m_folder);
+    }
 
     std::string m_folder;
+    std::unique_ptr<TestStore> m_location;
     std::string m_path;
 };
 
-TEST_F(PolicyStoreTest, NewStore_HasNoKnownAccountUnlessTheDemonstrationIsAskedFor)
+INSTANTIATE_TEST_SUITE_P(Engines, PolicyStoreTest, kEngines, EngineName);
+
+TEST_P(PolicyStoreTest, NewStore_HasNoKnownAccountUnlessTheDemonstrationIsAskedFor)
 {
     for (const bool demo : {false, true}) {
         SCOPED_TRACE(demo ? "demo" : "plain");
-        std::filesystem::remove(m_path);
+        m_location->Reset();
         StoreOptions options;
         options.demo = demo;
         {
@@ -66,7 +78,7 @@ TEST_F(PolicyStoreTest, NewStore_HasNoKnownAccountUnlessTheDemonstrationIsAskedF
     }
 }
 
-TEST_F(PolicyStoreTest, LoginThatCannotBeWritten_IsRefusedEvenWithTheRightPassword)
+TEST_P(PolicyStoreTest, LoginThatCannotBeWritten_IsRefusedEvenWithTheRightPassword)
 {
     StoreOptions options;
     options.demo = true;
@@ -86,10 +98,8 @@ TEST_F(PolicyStoreTest, LoginThatCannotBeWritten_IsRefusedEvenWithTheRightPasswo
             ASSERT_EQ(store.Login("demo02", "wrong", kNow, policy), kStatusBadLogin);
             ASSERT_EQ(store.AdminLogin("root", "wrong", kNow), kStatusBadLogin);
         }
-        // Another process holds the database's write lock.
-        sqlite3* other = nullptr;
-        ASSERT_EQ(sqlite3_open(m_path.c_str(), &other), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        // Another process holds off every write to the accounts.
+        std::unique_ptr<CStoreConnection> other = m_location->HoldWrites();
         for (const char* password : {"demo-pass-02", "wrong"})
             EXPECT_THROW(store.Login("demo02", password, kNow, policy), CStoreError) << password;
         for (const char* password : {"console-pass-01", "wrong"})
@@ -101,8 +111,7 @@ TEST_F(PolicyStoreTest, LoginThatCannotBeWritten_IsRefusedEvenWithTheRightPasswo
                                              "Content-Type: application/x-www-form-urlencoded\r\n");
         EXPECT_EQ(signIn.status, 401);
         EXPECT_EQ(signIn.headers.find("Set-Cookie"), std::string::npos);
-        sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(other);
+        other.reset();
 
         // Writable again: the right passwords get in, and the refused attempts counted nothing.
         EXPECT_EQ(store.FindUser("demo02")->failedLogins, earlierFailure ? 1 : 0);
@@ -115,7 +124,7 @@ TEST_F(PolicyStoreTest, LoginThatCannotBeWritten_IsRefusedEvenWithTheRightPasswo
     serving.join();
 }
 
-TEST_F(PolicyStoreTest, ExchangeLog_KeepsItsRetention)
+TEST_P(PolicyStoreTest, ExchangeLog_KeepsItsRetention)
 {
     // Old rows, then new ones 60 days later; what is left afterwards is always the newest rows.
     const struct
@@ -135,7 +144,7 @@ TEST_F(PolicyStoreTest, ExchangeLog_KeepsItsRetention)
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.keepRows) + " rows, " + std::to_string(c.keepDays) + " days, " +
                      std::to_string(c.oldRows) + " old");
-        std::filesystem::remove(m_path);
+        m_location->Reset();
         StoreOptions options;
         options.exchangeKeepRows = c.keepRows;
         options.exchangeKeepDays = c.keepDays;
@@ -149,6 +158,74 @@ TEST_F(PolicyStoreTest, ExchangeLog_KeepsItsRetention)
         EXPECT_EQ(log.front().userID, std::to_string(total - static_cast<int>(c.left)));
         EXPECT_EQ(log.back().userID, std::to_string(total - 1));
     }
+}
+
+TEST_P(PolicyStoreTest, CopiedToTheOtherEngineAndBack_KeepsEverything)
+{
+    if (TestStore::ClusterUri().empty())
+        GTEST_SKIP() << "no PostgreSQL test cluster";
+    const Engine other = GetParam() == Engine::Sqlite ? Engine::Postgres : Engine::Sqlite;
+    TestStore middle(other, m_folder);
+    const std::string backPath = m_folder + "/back";
+    std::filesystem::create_directory(backPath);
+    TestStore back(GetParam(), backPath);
+
+    StoreOptions options;
+    options.demo = true;
+    {
+        CPolicyStore store(m_path, options);
+        store.AddAdmin("root", "console-pass-01");
+        UserPolicy policy;
+        ASSERT_EQ(store.Login("demo01", "demo-pass-01", kNow, policy), kStatusOk);
+        ASSERT_EQ(store.Login("demo02", "wrong", kNow, policy), kStatusBadLogin);
+        store.RememberClient("10.0.0.7", "demo01", kNow);
+        const std::string key = store.CreateTakeOut("demo01", "20300401", "20300405", "visit", kNow);
+        ASSERT_EQ(store.Approve(key, "", "", kNow + 60, "ok", "admin:root"), DecisionResult::Done);
+        for (int i = 0; i < 3; ++i)
+            store.LogExchange({CPolicyStore::FormatTime(kNow + i), "10.0.0.7", "login", "demo01", kStatusOk});
+    }
+    CStoreCopy::Copy(m_path, middle.Locator());
+    const auto counts = CStoreCopy::Copy(middle.Locator(), back.Locator());
+    for (const auto& [table, count] : counts) {
+        if (table == "users" || table == "takeout_history" || table == "exchanges") {
+            EXPECT_EQ(count, table == "exchanges" ? 3 : 2) << table;
+        }
+    }
+    EXPECT_THROW(CStoreCopy::Copy(m_path, middle.Locator()), CStoreError) << "the target holds a store";
+
+    CPolicyStore original(m_path), copy(back.Locator());
+    EXPECT_FALSE(copy.Created());
+    auto users = [](CPolicyStore& store) {
+        std::string text;
+        for (const UserEntry& user : store.ListUsers())
+            text += user.userID + " " + user.groupID + " " + std::to_string(user.failedLogins) + ";";
+        return text;
+    };
+    EXPECT_EQ(users(copy), users(original));
+    EXPECT_EQ(copy.ListAdmins().size(), 1u);
+    EXPECT_EQ(copy.DefaultCompany(), original.DefaultCompany());
+    EXPECT_EQ(copy.DefaultGroup(), original.DefaultGroup());
+    ASSERT_EQ(copy.ListTakeOuts().size(), 1u);
+    EXPECT_EQ(copy.ListTakeOuts()[0].state, TAKEOUT_APPROVED);
+    ASSERT_EQ(copy.TakeOutHistory().size(), 2u);
+    EXPECT_EQ(copy.TakeOutHistory()[1].actor, "admin:root");
+    EXPECT_EQ(copy.ClientUser("10.0.0.7"), std::optional<std::string>("demo01"));
+    std::string originalAcl, copiedAcl;
+    ASSERT_EQ(original.Acl("demo01", 3, originalAcl), kStatusOk);
+    ASSERT_EQ(copy.Acl("demo01", 3, copiedAcl), kStatusOk);
+    EXPECT_EQ(copiedAcl, originalAcl);
+    UserPolicy originalPolicy, copiedPolicy;
+    ASSERT_EQ(original.Login("demo01", "demo-pass-01", kNow, originalPolicy), kStatusOk);
+    ASSERT_EQ(copy.Login("demo01", "demo-pass-01", kNow, copiedPolicy), kStatusOk);
+    EXPECT_EQ(copiedPolicy.superKey, originalPolicy.superKey);
+    EXPECT_EQ(memcmp(copiedPolicy.abAppFlags, originalPolicy.abAppFlags, sizeof(copiedPolicy.abAppFlags)), 0);
+    EXPECT_EQ(copiedPolicy.abAppFlags[APP_FLAG_COUNT - 1], APP_FLAG_COUNT) << "the flags came through as bytes";
+    EXPECT_EQ(copy.AdminLogin("root", "console-pass-01", kNow), kStatusOk);
+    // The log goes on after the copied rows.
+    copy.LogExchange({CPolicyStore::FormatTime(kNow + 9), "10.0.0.7", "ping", "", kStatusOk});
+    const std::vector<ExchangeEntry> log = copy.LastExchanges(10);
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log.back().kind, "ping");
 }
 
 } // namespace
