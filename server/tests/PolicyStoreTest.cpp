@@ -7,6 +7,8 @@
 #include <string.h>
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -89,6 +91,11 @@ TEST_P(PolicyStoreTest, LoginThatCannotBeWritten_IsRefusedEvenWithTheRightPasswo
     const int port = server.Bind("127.0.0.1", 0);
     ASSERT_GT(port, 0);
     std::thread serving([&server] { server.Serve(); });
+    // Stopped and joined on every way out, a failed assertion's too.
+    const std::unique_ptr<std::thread, std::function<void(std::thread*)>> joined(&serving, [&server](std::thread* t) {
+        server.Stop();
+        t->join();
+    });
     UserPolicy policy;
 
     // With nothing counted yet, and with a failure counted (a right password then clears it).
@@ -120,8 +127,6 @@ TEST_P(PolicyStoreTest, LoginThatCannotBeWritten_IsRefusedEvenWithTheRightPasswo
         EXPECT_EQ(store.AdminLogin("root", "console-pass-01", kNow), kStatusOk);
         EXPECT_EQ(store.FindUser("demo02")->failedLogins, 0);
     }
-    server.Stop();
-    serving.join();
 }
 
 TEST_P(PolicyStoreTest, ExchangeLog_KeepsItsRetention)

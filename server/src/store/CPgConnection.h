@@ -1,8 +1,8 @@
 // CPgConnection.h - a connection to a PostgreSQL store through libpq, from a connection URI
 // (postgresql://...). Every statement is prepared once per connection and run with its values
 // bound; the ?N of the store's SQL become $N. Nothing waits without bound: the connection attempt
-// has a time-out (connect_timeout, 3 s unless the URI sets one), every statement one of at most 4 s
-// (statement_timeout), and a TCP connection that stops answering is given up (keepalives,
+// has a time-out (connect_timeout, 3 s unless the URI sets one), every statement one of 4 s
+// (statement_timeout), a wait for a lock the store's busy time-out (lock_timeout, at most 4 s), and a TCP connection that stops answering is given up (keepalives,
 // tcp_user_timeout). Begin also takes the store's write lock, a transaction-scoped advisory lock,
 // so that writers of every instance are serialised as SQLite's file lock serialises processes.
 #pragma once
@@ -22,10 +22,11 @@ class CPgConnection : public CStoreConnection
 {
 public:
     // relaxedCommit: commits need not wait for the disk (synchronous_commit off), for rows a crash
-    // may lose without harm. statementTimeoutMs: the longest a statement may take (at most 4 s).
+    // may lose without harm. lockTimeoutMs: the longest a statement waits for a lock (at most 4 s, the
+    // longest any statement may take).
     // Connects at the first use unless connectNow (which throws CStoreError when the database
     // cannot be reached).
-    CPgConnection(const std::string& uri, bool relaxedCommit, int statementTimeoutMs = kMaxStatementMs,
+    CPgConnection(const std::string& uri, bool relaxedCommit, int lockTimeoutMs = kMaxStatementMs,
                   bool connectNow = true);
     static constexpr int kMaxStatementMs = 4000;
     ~CPgConnection() override;
@@ -60,7 +61,7 @@ private:
 
     std::string m_uri;
     bool m_bRelaxedCommit;
-    int m_nStatementTimeoutMs;
+    int m_nLockTimeoutMs;
     pg_conn* m_pConn = nullptr;
     bool m_bEverConnected = false;
     bool m_bInTransaction = false;
