@@ -13,8 +13,9 @@ namespace {
 constexpr unsigned int kTextType = 25;  // text
 constexpr unsigned int kInt8Type = 20;  // bigint
 constexpr unsigned int kByteaType = 17; // bytea
-// The advisory lock that stands for the store's write lock (any number of our own).
-constexpr char kWriteLockKey[] = "7668706f6c696379";
+// The advisory lock that stands for the store's write lock: a number of our own and the store's
+// schema, so that stores in other schemas of the same database do not wait for each other.
+constexpr char kWriteLock[] = "SELECT pg_advisory_xact_lock(1986621551, hashtext(current_schema()))";
 // After a failed connection attempt, callers fail at once for this long instead of waiting for
 // their own attempt each.
 constexpr auto kReconnectPause = std::chrono::seconds(1);
@@ -257,7 +258,7 @@ void CPgConnection::Execute(const char* sql)
 
 void CPgConnection::Begin()
 {
-    Execute((std::string("BEGIN; SELECT pg_advisory_xact_lock(x'") + kWriteLockKey + "'::bigint)").c_str());
+    Execute((std::string("BEGIN; ") + kWriteLock).c_str());
 }
 
 void CPgConnection::Commit()
