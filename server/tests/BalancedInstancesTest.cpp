@@ -18,6 +18,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -91,6 +92,12 @@ private:
     pid_t m_pid = -1;
 };
 
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 class BalancedInstancesTest : public ::testing::Test
 {
 protected:
@@ -125,7 +132,9 @@ protected:
             const auto start = Clock::now();
             while (TestClient(port).Get("/healthz").status != 200 && SecondsSince(start) < 10)
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            ASSERT_EQ(TestClient(port).Get("/healthz").status, 200) << port;
+            ASSERT_EQ(TestClient(port).Get("/healthz").status, 200)
+                << port << " did not answer; the instances said: " << ReadAll(m_folder + "/instance0.log") << " | "
+                << ReadAll(m_folder + "/instance1.log") << " | haproxy: " << ReadAll(m_folder + "/haproxy.log");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(600)); // a check of each back end
     }
