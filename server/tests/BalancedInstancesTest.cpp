@@ -10,8 +10,10 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -41,20 +43,24 @@ double SecondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// A loopback port nobody listens on now.
-int FreePort()
+// A loopback port below the range the system hands out for port 0 (so that no other test's server
+// or client takes it between this choice and haproxy's bind), free at the moment of the choice.
+int ProxyPort()
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof(address);
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
+    static unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u ^ static_cast<unsigned>(time(nullptr));
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        const int port = 20000 + static_cast<int>(rand_r(&seed) % 12000);
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+        close(fd);
+        if (free)
+            return port;
+    }
+    return 0;
 }
 
 // A child process with its output in a file; killed (SIGKILL) and reaped when it goes.
@@ -86,7 +92,13 @@ public:
         waitpid(m_pid, nullptr, 0);
         m_pid = -1;
     }
-    bool Running() const { return m_pid > 0; }
+    // False once the process has ended (it is reaped here).
+    bool Running()
+    {
+        if (m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+            m_pid = -1;
+        return m_pid > 0;
+    }
 
 private:
     pid_t m_pid = -1;
@@ -96,6 +108,15 @@ std::string ReadAll(const std::string& path)
 {
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The port of a server's "listening on http://127.0.0.1:PORT" line in its log, 0 before it.
+int ListeningPort(const std::string& log)
+{
+    const std::string text = ReadAll(log);
+    const std::string marker = "listening on http://127.0.0.1:";
+    const size_t at = text.find(marker);
+    return at == std::string::npos ? 0 : atoi(text.c_str() + at + marker.size());
 }
 
 class BalancedInstancesTest : public ::testing::Test
@@ -116,26 +137,34 @@ protected:
         m_store = std::make_unique<CPolicyStore>(m_location->Locator(), options);
         m_store->AddAdmin("root", "console-pass-01");
 
+        // Each instance binds a port the system chooses and says which.
         for (int i = 0; i < 2; ++i) {
-            m_ports[i] = FreePort();
+            const std::string log = m_folder + "/instance" + std::to_string(i) + ".log";
             m_instances[i] = std::make_unique<Child>(
                 std::vector<std::string>{VLPOLICYD_BINARY, "serve", "--db", m_location->Locator(), "--listen",
-                                         "127.0.0.1:" + std::to_string(m_ports[i]), "--trusted-proxy", "127.0.0.1"},
-                m_folder + "/instance" + std::to_string(i) + ".log");
-        }
-        m_nFront = FreePort();
-        std::ofstream(m_folder + "/haproxy.cfg") << HaproxyConfig(m_nFront, m_ports[0], m_ports[1]);
-        m_haproxy = std::make_unique<Child>(
-            std::vector<std::string>{kHaproxy, "-db", "-f", m_folder + "/haproxy.cfg"}, m_folder + "/haproxy.log");
-        // Both instances up and seen up by the proxy's checks.
-        for (int port : {m_ports[0], m_ports[1], m_nFront}) {
+                                         "127.0.0.1:0", "--trusted-proxy", "127.0.0.1"},
+                log);
             const auto start = Clock::now();
-            while (TestClient(port).Get("/healthz").status != 200 && SecondsSince(start) < 10)
+            while ((m_ports[i] = ListeningPort(log)) == 0 && SecondsSince(start) < 30)
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            ASSERT_EQ(TestClient(port).Get("/healthz").status, 200)
-                << port << " did not answer; the instances said: " << ReadAll(m_folder + "/instance0.log") << " | "
-                << ReadAll(m_folder + "/instance1.log") << " | haproxy: " << ReadAll(m_folder + "/haproxy.log");
+            ASSERT_NE(m_ports[i], 0) << "instance " << i << " did not start: " << ReadAll(log);
         }
+        // haproxy's own port is chosen here; another one if it could not bind it.
+        for (int attempt = 0; attempt < 3 && !FrontAnswers(); ++attempt) {
+            m_haproxy.reset();
+            m_nFront = ProxyPort();
+            std::ofstream(m_folder + "/haproxy.cfg") << HaproxyConfig(m_nFront, m_ports[0], m_ports[1]);
+            m_haproxy = std::make_unique<Child>(
+                std::vector<std::string>{kHaproxy, "-db", "-f", m_folder + "/haproxy.cfg"},
+                m_folder + "/haproxy.log");
+            const auto start = Clock::now();
+            while (m_haproxy->Running() && !FrontAnswers() && SecondsSince(start) < 30)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ASSERT_TRUE(FrontAnswers()) << "haproxy did not see both instances up; the instances said: "
+                                    << ReadAll(m_folder + "/instance0.log") << " | "
+                                    << ReadAll(m_folder + "/instance1.log")
+                                    << " | haproxy: " << ReadAll(m_folder + "/haproxy.log");
         std::this_thread::sleep_for(std::chrono::milliseconds(600)); // a check of each back end
     }
     void TearDown() override
@@ -178,6 +207,14 @@ public:
     }
 
 protected:
+    // Both back ends seen up by the proxy's checks: /healthz through the proxy on each of them
+    // (round robin) answers 200.
+    bool FrontAnswers()
+    {
+        if (m_haproxy == nullptr || !m_haproxy->Running())
+            return false;
+        return TestClient(m_nFront).Get("/healthz").status == 200 && TestClient(m_nFront).Get("/healthz").status == 200;
+    }
     static std::string CookieOf(const HttpReply& reply)
     {
         const size_t at = reply.headers.find("vlpolicyd_admin=");
