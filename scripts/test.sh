@@ -35,7 +35,7 @@ for build in server:$server_configure x64:$x64_configure; do
     wait "${build#*:}" || { cat "build-${build%%:*}.log"; echo "the ${build%%:*} build did not configure" >&2; exit 1; }
 done
 
-# Test discovery runs each test program under Wine: both builds' prefixes and their test lanes start
+# The tests run in Wine prefixes: both builds' prefixes and their test lanes start
 # while the compilers run (a prefix needs Wine only, not the build), with their servers' output
 # detached (wine-prefixes.log has what the starts say), and stop when the tests are done.
 stop_prefixes() {
