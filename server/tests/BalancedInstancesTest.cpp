@@ -6,14 +6,11 @@
 // made before the kill is lost.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,6 +20,7 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -43,24 +41,12 @@ double SecondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// A loopback port below the range the system hands out for port 0 (so that no other test's server
-// or client takes it between this choice and haproxy's bind), free at the moment of the choice.
+// haproxy's port: below the range the system hands out for port 0, so that no other test's server
+// or client is given it before haproxy binds it (one that is taken makes haproxy end: SetUp retries).
 int ProxyPort()
 {
-    static unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u ^ static_cast<unsigned>(time(nullptr));
-    for (int attempt = 0; attempt < 64; ++attempt) {
-        const int port = 20000 + static_cast<int>(rand_r(&seed) % 12000);
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-        close(fd);
-        if (free)
-            return port;
-    }
-    return 0;
+    static std::mt19937 random{std::random_device{}()};
+    return std::uniform_int_distribution<int>(20000, 31999)(random);
 }
 
 // A child process with its output in a file; killed (SIGKILL) and reaped when it goes.
